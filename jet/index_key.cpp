@@ -228,6 +228,14 @@ double DoubleOf(const KeyColumn& column, const KeyValue& value) {
   return *number;
 }
 
+bool IsKnownText(std::u16string_view text) {
+  for (char16_t unit : text) {
+    const SortCode* code = FindSortCode(unit);
+    if (code == nullptr || code->kind == '-') return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string WhyKeyUnsupported(const KeyColumn& column) {
@@ -355,6 +363,14 @@ KeyBytes BuildKey(std::span<const KeyColumn> columns, std::span<const KeyValue> 
     AppendKeyPart(columns[i], i < values.size() ? values[i] : KeyValue{}, key);
   }
   return key;
+}
+
+std::optional<KeyBytes> BuildKeyIfKnown(std::span<const KeyColumn> columns, std::span<const KeyValue> values) {
+  for (const KeyValue& value : values) {
+    const auto* text = std::get_if<std::u16string>(&value);
+    if (text != nullptr && !IsKnownText(std::u16string_view(*text).substr(0, kMaxKeyCharacters))) return std::nullopt;
+  }
+  return BuildKey(columns, values);
 }
 
 }  // namespace jet

@@ -22,6 +22,7 @@
 #define JET_INDEX_KEY_H_
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -80,6 +81,10 @@ void AppendKeyPart(const KeyColumn& column, const KeyValue& value, KeyBytes& key
 
 // Returns the whole key of `values` (one per column). Throws as AppendKeyPart.
 KeyBytes BuildKey(std::span<const KeyColumn> columns, std::span<const KeyValue> values);
+
+// Returns the whole key of `values`, or nullopt when a text holds a
+// character without a known sort code. Throws as AppendKeyPart otherwise.
+std::optional<KeyBytes> BuildKeyIfKnown(std::span<const KeyColumn> columns, std::span<const KeyValue> values);
 
 // Appends the General (legacy) sort key of `text` after the start flag:
 // truncated to 255 characters, trailing blanks dropped, one code per

@@ -253,20 +253,34 @@ std::vector<KeyValue> FixtureDatabase::RowValues(const FixtureTable& table, RowL
 }
 
 std::vector<RowLocation> FixtureDatabase::ScanRows(const FixtureTable& table) const {
-  // The owned map of the fixtures is an inline map: 1 type byte, 4-byte
-  // start page, bitmap.
+  // Owned map: inline (type 0, start page, bitmap) or reference (type 1,
+  // pages of bitmaps).
   const std::uint32_t map_page = table.owned_map >> 8;
   const std::uint8_t map_row = static_cast<std::uint8_t>(table.owned_map);
   auto page = Page(map_page);
   const std::size_t start = Get16(page, 14 + 2 * std::size_t{map_row}) & 0x1FFF;
   const std::size_t end = map_row == 0 ? kIndexPageSize : (Get16(page, 14 + 2 * std::size_t{map_row - 1u}) & 0x1FFF);
   const auto map = page.subspan(start, end - start);
-  if (map[0] != 0x00) throw std::runtime_error("fixture reader: only inline maps");
-  const std::uint32_t first = Get32(map, 1);
+  std::vector<std::uint32_t> owned;
+  if (map[0] == 0x00) {
+    const std::uint32_t first = Get32(map, 1);
+    for (std::size_t bit = 0; bit < (map.size() - 5) * 8; ++bit) {
+      if ((map[5 + bit / 8] & (1u << (bit % 8))) != 0) owned.push_back(static_cast<std::uint32_t>(first + bit));
+    }
+  } else {
+    for (std::size_t j = 0; 1 + 4 * j + 4 <= map.size(); ++j) {
+      const std::uint32_t bitmap_page = Get32(map, 1 + 4 * j);
+      if (bitmap_page == 0) continue;
+      auto bitmap = Page(bitmap_page);
+      for (std::size_t bit = 0; bit < (kIndexPageSize - 4) * 8; ++bit) {
+        if ((bitmap[4 + bit / 8] & (1u << (bit % 8))) != 0) {
+          owned.push_back(static_cast<std::uint32_t>(j * (kIndexPageSize - 4) * 8 + bit));
+        }
+      }
+    }
+  }
   std::vector<RowLocation> rows;
-  for (std::size_t bit = 0; bit < (map.size() - 5) * 8; ++bit) {
-    if ((map[5 + bit / 8] & (1u << (bit % 8))) == 0) continue;
-    const auto number = static_cast<std::uint32_t>(first + bit);
+  for (const std::uint32_t number : owned) {
     if (number >= page_count()) continue;
     auto data = Page(number);
     if (data[0] != 0x01 || Get32(data, 4) != table.page) continue;
