@@ -151,8 +151,8 @@ class TreeEditor {
                               [](const IndexEntry& a, const IndexEntry& b) { return CompareEntries(a, b) < 0; });
   }
 
-  // Throws DuplicateKey when an entry of another row has `key`.
-  void CheckUnique(const KeyBytes& key, RowLocation row) {
+  // Returns true when an entry of another row has `key`.
+  bool OtherRowHas(const KeyBytes& key, RowLocation row) {
     const IndexEntry lowest{key, RowLocation{0, 0}, 0};
     std::uint32_t number = Descend(lowest).back();
     const IndexPage* page = &Load(number).page;
@@ -162,14 +162,14 @@ class TreeEditor {
     for (;;) {
       if (at == page->entries.end()) {
         number = page->next;
-        if (number == 0) return;
+        if (number == 0) return false;
         if (!seen.insert(number).second) store_.Corrupt(number, "the chain of index leaves loops");
         page = &Load(number).page;
         at = page->entries.begin();
         continue;
       }
-      if (at->key != key) return;
-      if (at->row != row) throw DuplicateKey(index_.name);
+      if (at->key != key) return false;
+      if (at->row != row) return true;
       ++at;
     }
   }
@@ -470,7 +470,9 @@ IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& in
     if (new_present && old_entry->key == *new_key) return plan;
   }
   if (new_present) {
-    if (index.unique() && !IsAllNull(index, new_values)) editor.CheckUnique(*new_key, row);
+    const bool repeated = editor.OtherRowHas(*new_key, row);
+    if (repeated && index.unique() && !IsAllNull(index, new_values)) throw DuplicateKey(index.name);
+    plan.adds_distinct_key = !repeated;
     editor.Insert(IndexEntry{*new_key, row, 0});
   }
   plan.before_row = editor.TakeWrites(plan.new_pages);

@@ -100,6 +100,9 @@ struct IndexUpdatePlan {
   // Pages no longer in the tree, to release after `after_row`.
   std::vector<std::uint32_t> released_pages;
   std::uint32_t owned_map = 0;
+  // The new key was in no other row's entry: Jet counts distinct keys per
+  // index in the table definition (real index block, +4) and adds one.
+  bool adds_distinct_key = false;
 
   bool empty() const { return before_row.empty() && after_row.empty(); }
 };

@@ -138,6 +138,94 @@ TEST(IndexTreeTest, ConversionKeepsIndexedFixtureInStep) {
   EXPECT_EQ(primary_after.size(), primary_before.size());
 }
 
+// artikli-indexed with its PoreskaStopa index redefined, in the table
+// definition and in a tree built anew, as a unique index on (PoreskaStopa
+// ascending, Cena descending, Sifra ascending).
+std::vector<std::uint8_t> MultiColumnFixture() {
+  FixtureDatabase original(Fixture("artikli/artikli-indexed.mdb"));
+  const auto table = original.FindTable(u"PoreskaStopa");
+  std::size_t slot = 0;
+  while (table.indexes[slot].name != "PoreskaStopa") ++slot;
+  const std::size_t at = table.real_index_offsets[slot];
+  EXPECT_LT(at + kRealIndexSize, kIndexPageSize);
+  const IndexDefinition old_definition = table.indexes[slot];
+
+  std::vector<std::uint8_t> bytes = original.bytes();
+  std::uint8_t* record = bytes.data() + std::size_t{table.page} * kIndexPageSize + at;
+  const std::uint8_t parts[] = {3, 0, 0x01, 2, 0, 0x00, 0, 0, 0x01};
+  for (std::size_t i = 0; i < 10; ++i) {
+    record[4 + 3 * i] = 0xFF;
+    record[5 + 3 * i] = 0xFF;
+    record[6 + 3 * i] = 0x00;
+  }
+  std::copy(std::begin(parts), std::end(parts), record + 4);
+  record[46] = 0x80 | kIndexUnique;
+
+  IndexPage root;
+  root.owner = table.page;
+  const auto empty = EncodeIndexPage(root);
+  std::copy(empty.begin(), empty.end(), bytes.begin() + std::size_t{old_definition.root_page} * kIndexPageSize);
+
+  FixtureDatabase edited(bytes);
+  const auto new_table = edited.FindTable(u"PoreskaStopa");
+  IndexDefinition building = IndexNamed(new_table, "PoreskaStopa");
+  building.flags = kIndexIgnoreNulls;  // so that "all null" means "no entry yet"
+  MemoryIndexStore store(bytes);
+  const std::vector<KeyValue> nothing(3);
+  for (const RowLocation row : edited.ScanRows(new_table)) {
+    const auto values = edited.RowValues(new_table, row, building.column_numbers);
+    store.Apply(PlanIndexUpdate(store, building, row, nothing, values));
+  }
+  return store.bytes();
+}
+
+TEST(IndexTreeTest, ConversionKeepsMultiColumnUniqueIndexInStep) {
+  FixtureDatabase db(MultiColumnFixture());
+  const auto table = db.FindTable(u"PoreskaStopa");
+  const IndexDefinition& index = IndexNamed(table, "PoreskaStopa");
+  ASSERT_EQ(index.column_numbers, (std::vector<std::uint16_t>{3, 2, 0}));
+  ASSERT_FALSE(index.columns[1].ascending);
+  ASSERT_TRUE(index.unique());
+  MemoryIndexStore store(db.bytes());
+  ASSERT_EQ(Problems(store, index), "");
+
+  std::map<RowLocation, std::vector<KeyValue>> rows;
+  for (const RowLocation row : db.ScanRows(table)) {
+    std::vector<KeyValue> values = db.RowValues(table, row, index.column_numbers);
+    const auto converted = Converted(values[0]);
+    if (converted) {
+      std::vector<KeyValue> changed = values;
+      changed[0] = *converted;
+      store.Apply(PlanIndexUpdate(store, index, row, values, changed));
+      values = changed;
+    }
+    rows[row] = values;
+  }
+  EXPECT_EQ(Problems(store, index), "");
+  const auto entries = WalkIndex(store, index);
+  ASSERT_EQ(entries.size(), 2000u);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto& values = rows.at(entries[i].row);
+    EXPECT_EQ(entries[i].key, BuildKey(index.columns, values));
+    if (i == 0) continue;
+    // Within one tax rate, prices run from high to low.
+    const auto& before = rows.at(entries[i - 1].row);
+    if (before[0] == values[0]) {
+      EXPECT_GE(std::get<std::int64_t>(before[1]), std::get<std::int64_t>(values[1])) << "entry " << i;
+    }
+  }
+
+  // The same rate, price and article number as another row is refused.
+  const RowLocation first = entries[0].row;
+  const RowLocation second = entries[1].row;
+  try {
+    PlanIndexUpdate(store, index, first, rows.at(first), rows.at(second));
+    ADD_FAILURE() << "no error";
+  } catch (const DuplicateKey& error) {
+    EXPECT_EQ(error.index_name(), "PoreskaStopa");
+  }
+}
+
 IndexDefinition SyntheticIndex(std::uint8_t flags) {
   IndexDefinition index;
   index.name = "Oznaka";

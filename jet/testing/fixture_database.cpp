@@ -140,6 +140,7 @@ FixtureTable FixtureDatabase::FindTable(std::u16string_view wanted) const {
 
     std::vector<RealIndexRecord> records;
     for (std::uint32_t i = 0; i < real_count; ++i, at += kRealIndexSize) {
+      table.real_index_offsets.push_back(at);
       records.push_back(DecodeRealIndex(std::span<const std::uint8_t>(b).subspan(at, kRealIndexSize)));
     }
     std::vector<std::uint32_t> logical_real;

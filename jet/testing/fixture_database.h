@@ -36,12 +36,14 @@ struct FixtureTable {
   std::vector<FixtureColumn> columns;
   std::vector<IndexDefinition> indexes;  // real indexes, names from the first logical one using each
   std::uint32_t owned_map = 0;
+  std::vector<std::size_t> real_index_offsets;  // of each 52-byte record in the definition's first page (or beyond)
   const FixtureColumn& Column(std::u16string_view name) const;
 };
 
 class FixtureDatabase : public CorruptionReporter {
  public:
   explicit FixtureDatabase(const std::filesystem::path& path);
+  explicit FixtureDatabase(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
 
   std::uint32_t page_count() const { return static_cast<std::uint32_t>(bytes_.size() / kIndexPageSize); }
   std::span<const std::uint8_t> Page(std::uint32_t number) const;
