@@ -48,15 +48,15 @@ inline constexpr std::size_t kIndexPageCapacity = 3616;
 inline constexpr std::size_t kIndexPageSize = 4096;
 
 // The row an entry stands for: its home slot.
-struct RowLocation {
+struct EntryRow {
   std::uint32_t page = 0;  // 24 bits on disk
   std::uint8_t row = 0;
-  auto operator<=>(const RowLocation&) const = default;
+  auto operator<=>(const EntryRow&) const = default;
 };
 
 struct IndexEntry {
   KeyBytes key;
-  RowLocation row;
+  EntryRow row;
   std::uint32_t child = 0;  // node entries only
 
   // Returns the bytes as stored (before prefix compression).

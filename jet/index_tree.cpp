@@ -23,7 +23,7 @@ struct LoadedPage {
 
 struct Bound {
   KeyBytes key;
-  RowLocation row;
+  EntryRow row;
 };
 
 bool IsAllNull(const IndexDefinition& index, std::span<const KeyValue> values) {
@@ -119,7 +119,7 @@ class TreeEditor {
   }
 
   // Returns the first entry with `row`, walking every leaf; nullopt if none.
-  std::optional<IndexEntry> FindByRow(RowLocation row) {
+  std::optional<IndexEntry> FindByRow(EntryRow row) {
     std::uint32_t number = LeftmostLeaf();
     std::set<std::uint32_t> seen;
     while (number != 0) {
@@ -152,8 +152,8 @@ class TreeEditor {
   }
 
   // Returns true when an entry of another row has `key`.
-  bool OtherRowHas(const KeyBytes& key, RowLocation row) {
-    const IndexEntry lowest{key, RowLocation{0, 0}, 0};
+  bool OtherRowHas(const KeyBytes& key, EntryRow row) {
+    const IndexEntry lowest{key, EntryRow{0, 0}, 0};
     std::uint32_t number = Descend(lowest).back();
     const IndexPage* page = &Load(number).page;
     auto at = std::lower_bound(page->entries.begin(), page->entries.end(), lowest,
@@ -443,7 +443,7 @@ void CheckIndexSupported(const IndexDefinition& index) {
   }
 }
 
-IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& index, RowLocation row,
+IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& index, EntryRow row,
                                 std::span<const KeyValue> old_values, std::span<const KeyValue> new_values) {
   CheckIndexSupported(index);
   IndexUpdatePlan plan;

@@ -117,7 +117,7 @@ void CheckIndexSupported(const IndexDefinition& index);
 // by the row location. Throws Unsupported (index or new value not
 // encodable), DuplicateKey, NullInRequiredIndex, or CorruptDatabase through
 // the store (damaged tree, no entry for the row). Reads pages only.
-IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& index, RowLocation row,
+IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& index, EntryRow row,
                                 std::span<const KeyValue> old_values, std::span<const KeyValue> new_values);
 
 // Returns every entry of the index in order, walking the leaves from the

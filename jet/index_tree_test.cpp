@@ -108,10 +108,10 @@ TEST(IndexTreeTest, ConversionKeepsIndexedFixtureInStep) {
   ASSERT_EQ(Problems(store, index), "");
   const auto primary_before = WalkIndex(store, primary);
 
-  std::map<RowLocation, KeyValue> values;
+  std::map<EntryRow, KeyValue> values;
   std::size_t converted = 0;
   std::size_t splits = 0;
-  for (const RowLocation row : db.ScanRows(table)) {
+  for (const EntryRow row : db.ScanRows(table)) {
     const KeyValue old_value = db.RowValues(table, row, index.column_numbers)[0];
     values[row] = old_value;
     const auto new_value = Converted(old_value);
@@ -172,7 +172,7 @@ std::vector<std::uint8_t> MultiColumnFixture() {
   building.flags = kIndexIgnoreNulls;  // so that "all null" means "no entry yet"
   MemoryIndexStore store(bytes);
   const std::vector<KeyValue> nothing(3);
-  for (const RowLocation row : edited.ScanRows(new_table)) {
+  for (const EntryRow row : edited.ScanRows(new_table)) {
     const auto values = edited.RowValues(new_table, row, building.column_numbers);
     store.Apply(PlanIndexUpdate(store, building, row, nothing, values));
   }
@@ -189,8 +189,8 @@ TEST(IndexTreeTest, ConversionKeepsMultiColumnUniqueIndexInStep) {
   MemoryIndexStore store(db.bytes());
   ASSERT_EQ(Problems(store, index), "");
 
-  std::map<RowLocation, std::vector<KeyValue>> rows;
-  for (const RowLocation row : db.ScanRows(table)) {
+  std::map<EntryRow, std::vector<KeyValue>> rows;
+  for (const EntryRow row : db.ScanRows(table)) {
     std::vector<KeyValue> values = db.RowValues(table, row, index.column_numbers);
     const auto converted = Converted(values[0]);
     if (converted) {
@@ -216,8 +216,8 @@ TEST(IndexTreeTest, ConversionKeepsMultiColumnUniqueIndexInStep) {
   }
 
   // The same rate, price and article number as another row is refused.
-  const RowLocation first = entries[0].row;
-  const RowLocation second = entries[1].row;
+  const EntryRow first = entries[0].row;
+  const EntryRow second = entries[1].row;
   try {
     PlanIndexUpdate(store, index, first, rows.at(first), rows.at(second));
     ADD_FAILURE() << "no error";
@@ -258,7 +258,7 @@ std::u16string RandomText(std::mt19937& random) {
 }
 
 struct Model {
-  std::map<RowLocation, std::u16string> rows;
+  std::map<EntryRow, std::u16string> rows;
 
   std::vector<IndexEntry> Entries(const IndexDefinition& index) const {
     std::vector<IndexEntry> entries;
@@ -292,7 +292,7 @@ TEST(IndexTreeTest, RandomChangesKeepTreeInvariants) {
   // empty and the root ends as an empty leaf.
   for (int step = 0; step < 1300 || !model.rows.empty(); ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
-    RowLocation row{static_cast<std::uint32_t>(100 + random() % 40), static_cast<std::uint8_t>(random() % 30)};
+    EntryRow row{static_cast<std::uint32_t>(100 + random() % 40), static_cast<std::uint8_t>(random() % 30)};
     if (step >= 1300) {
       auto it = model.rows.begin();
       std::advance(it, static_cast<std::ptrdiff_t>(random() % model.rows.size()));
@@ -332,7 +332,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
   std::size_t stops = 0;
   std::size_t structural = 0;
   for (int step = 0; step < 400; ++step) {
-    const RowLocation row{static_cast<std::uint32_t>(100 + step / 30), static_cast<std::uint8_t>(step % 30)};
+    const EntryRow row{static_cast<std::uint32_t>(100 + step / 30), static_cast<std::uint8_t>(step % 30)};
     const KeyValue nothing;
     const KeyValue text = RandomText(random);
     const IndexUpdatePlan insert = PlanIndexUpdate(store, index, row, std::span(&nothing, 1), std::span(&text, 1));
@@ -343,7 +343,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
     SCOPED_TRACE("change " + std::to_string(step));
     auto it = model.rows.begin();
     std::advance(it, static_cast<std::ptrdiff_t>(random() % model.rows.size()));
-    const RowLocation row = it->first;
+    const EntryRow row = it->first;
     const KeyValue old_value = it->second;
     const KeyValue new_value = RandomText(random);
     const IndexUpdatePlan plan = PlanIndexUpdate(store, index, row, std::span(&old_value, 1), std::span(&new_value, 1));
@@ -359,7 +359,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
         ASSERT_TRUE(FoundBySeek(crashed, index.root_page, wanted)) << "stop " << stop;
       }
       const auto chain = ChainEntries(crashed, index.root_page);
-      std::set<RowLocation> rows_on_chain;
+      std::set<EntryRow> rows_on_chain;
       for (const auto& entry : chain) rows_on_chain.insert(entry.row);
       EXPECT_EQ(rows_on_chain.size(), model.rows.size()) << "stop " << stop;
       ++stops;
@@ -376,7 +376,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
   while (!model.rows.empty()) {
     auto it = model.rows.begin();
     std::advance(it, static_cast<std::ptrdiff_t>(random() % model.rows.size()));
-    const RowLocation row = it->first;
+    const EntryRow row = it->first;
     const KeyValue old_value = it->second;
     const KeyValue nothing;
     const IndexUpdatePlan plan = PlanIndexUpdate(store, index, row, std::span(&old_value, 1), std::span(&nothing, 1));
@@ -391,7 +391,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
           const IndexEntry wanted{BuildKey(index.columns, std::span(&value, 1)), other, 0};
           ASSERT_TRUE(FoundBySeek(crashed, index.root_page, wanted)) << "stop " << stop;
         }
-        std::set<RowLocation> rows_on_chain;
+        std::set<EntryRow> rows_on_chain;
         for (const auto& entry : ChainEntries(crashed, index.root_page)) rows_on_chain.insert(entry.row);
         for (const auto& [other, text] : model.rows) EXPECT_EQ(rows_on_chain.count(other), 1u) << "stop " << stop;
       }
@@ -473,7 +473,7 @@ TEST(IndexTreeTest, UniqueIndexAllowsRepeatedNulls) {
   EXPECT_EQ(entries[0].key, KeyBytes{0x00});
   EXPECT_EQ(entries[1].key, KeyBytes{0x00});
   EXPECT_EQ(entries[2].key, TextKey(u"7"));
-  EXPECT_EQ(entries[2].row, (RowLocation{100, 0}));
+  EXPECT_EQ(entries[2].row, (EntryRow{100, 0}));
 }
 
 // The old entry is found by the row location when its key cannot be built
@@ -498,7 +498,7 @@ TEST(IndexTreeTest, FindsOldEntryByRowLocation) {
     const auto entries = WalkIndex(store, index);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].key, TextKey(u"0"));
-    EXPECT_EQ(entries[0].row, (RowLocation{100, 0}));
+    EXPECT_EQ(entries[0].row, (EntryRow{100, 0}));
   }
 }
 

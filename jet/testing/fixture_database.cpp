@@ -178,13 +178,13 @@ FixtureTable FixtureDatabase::FindTable(std::u16string_view wanted) const {
   throw std::runtime_error("no table with that column in the fixture");
 }
 
-std::vector<KeyValue> FixtureDatabase::RowValues(const FixtureTable& table, RowLocation where,
+std::vector<KeyValue> FixtureDatabase::RowValues(const FixtureTable& table, EntryRow where,
                                                  std::span<const std::uint16_t> wanted) const {
   auto page = Page(where.page);
   std::uint16_t offset = Get16(page, 14 + 2 * std::size_t{where.row});
   if ((offset & 0x4000) != 0) {
     const std::size_t start = offset & 0x1FFF;
-    where = RowLocation{Get32(page, start) >> 8, page[start]};
+    where = EntryRow{Get32(page, start) >> 8, page[start]};
     page = Page(where.page);
     offset = Get16(page, 14 + 2 * std::size_t{where.row});
   }
@@ -253,7 +253,7 @@ std::vector<KeyValue> FixtureDatabase::RowValues(const FixtureTable& table, RowL
   return values;
 }
 
-std::vector<RowLocation> FixtureDatabase::ScanRows(const FixtureTable& table) const {
+std::vector<EntryRow> FixtureDatabase::ScanRows(const FixtureTable& table) const {
   // Owned map: inline (type 0, start page, bitmap) or reference (type 1,
   // pages of bitmaps).
   const std::uint32_t map_page = table.owned_map >> 8;
@@ -280,7 +280,7 @@ std::vector<RowLocation> FixtureDatabase::ScanRows(const FixtureTable& table) co
       }
     }
   }
-  std::vector<RowLocation> rows;
+  std::vector<EntryRow> rows;
   for (const std::uint32_t number : owned) {
     if (number >= page_count()) continue;
     auto data = Page(number);

@@ -55,12 +55,12 @@ class FixtureDatabase : public CorruptionReporter {
 
   // Returns the values of `columns` in the row whose home slot is `where`,
   // following an overflow pointer.
-  std::vector<KeyValue> RowValues(const FixtureTable& table, RowLocation where,
+  std::vector<KeyValue> RowValues(const FixtureTable& table, EntryRow where,
                                   std::span<const std::uint16_t> columns) const;
 
   // Returns every live row's home location in scan order (owned data pages
   // by page number, then slots).
-  std::vector<RowLocation> ScanRows(const FixtureTable& table) const;
+  std::vector<EntryRow> ScanRows(const FixtureTable& table) const;
 
   [[noreturn]] void Corrupt(std::uint32_t page_number, const std::string& detail) const override;
 
