@@ -11,8 +11,10 @@
 //   42   4     unknown
 //   46   1     flags: 0x01 unique, 0x02 ignore nulls, 0x08 required
 //   47   5     unknown
-// Decoding the rest of the table definition is the engine's
-// (table_definition.h); it hands each 52-byte record here.
+// Logical index definition (28 bytes): 4 unknown, 4 index number, 4 real
+// index number, 1 related table type, 4 related index, 4 related table page,
+// 1 cascade updates, 1 cascade deletes, 1 index type (1 primary key, 2
+// foreign key), 4 unknown. Several logical indexes may share a real one.
 #ifndef JET_INDEX_DEFINITION_H_
 #define JET_INDEX_DEFINITION_H_
 
@@ -61,6 +63,18 @@ struct IndexDefinition {
   // Returns true when the index has `column_number` among its columns.
   bool Uses(std::uint16_t column_number) const;
 };
+
+class CorruptionReporter;
+
+// Reads the real indexes of a table from its whole definition (the first
+// TDEF page followed by bytes 8.. of each continuation page), `table_page`
+// being the first page. Each index is named after the first logical index
+// that uses it (a primary key's name preferred), and carries the type and
+// sort order of its columns. Reports damage through `reporter`: counts or
+// lengths running past the definition, an index naming a column the table
+// lacks.
+std::vector<IndexDefinition> ReadIndexDefinitions(std::span<const std::uint8_t> definition, std::uint32_t table_page,
+                                                  const CorruptionReporter& reporter);
 
 }  // namespace jet
 

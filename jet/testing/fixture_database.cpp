@@ -138,41 +138,8 @@ FixtureTable FixtureDatabase::FindTable(std::u16string_view wanted) const {
         std::any_of(table.columns.begin(), table.columns.end(), [&](const FixtureColumn& c) { return c.name == wanted; });
     if (!found) continue;
 
-    std::vector<RealIndexRecord> records;
-    for (std::uint32_t i = 0; i < real_count; ++i, at += kRealIndexSize) {
-      table.real_index_offsets.push_back(at);
-      records.push_back(DecodeRealIndex(std::span<const std::uint8_t>(b).subspan(at, kRealIndexSize)));
-    }
-    std::vector<std::uint32_t> logical_real;
-    for (std::uint32_t i = 0; i < logical_count; ++i, at += 28) logical_real.push_back(Get32(b, at + 8));
-    std::vector<std::string> names;
-    for (std::uint32_t i = 0; i < logical_count; ++i) {
-      const std::uint16_t length = Get16(b, at);
-      std::string name;
-      for (std::size_t k = 0; k + 1 < length; k += 2) name.push_back(static_cast<char>(Get16(b, at + 2 + k)));
-      names.push_back(name);
-      at += 2 + length;
-    }
-    for (std::uint32_t i = 0; i < real_count; ++i) {
-      IndexDefinition index;
-      for (std::uint32_t l = 0; l < logical_count; ++l) {
-        if (logical_real[l] == i) {
-          index.name = names[l];
-          break;
-        }
-      }
-      index.table_page = page;
-      index.root_page = records[i].root_page;
-      index.owned_map = records[i].owned_map;
-      index.flags = records[i].flags;
-      for (const auto& part : records[i].parts) {
-        const auto column = std::find_if(table.columns.begin(), table.columns.end(),
-                                         [&](const FixtureColumn& c) { return c.number == part.column_number; });
-        index.column_numbers.push_back(part.column_number);
-        index.columns.push_back({column->type, part.ascending, column->sort_order, column->sort_version});
-      }
-      table.indexes.push_back(index);
-    }
+    for (std::uint32_t i = 0; i < real_count; ++i, at += kRealIndexSize) table.real_index_offsets.push_back(at);
+    table.indexes = ReadIndexDefinitions(b, page, *this);
     return table;
   }
   throw std::runtime_error("no table with that column in the fixture");

@@ -1,0 +1,71 @@
+#include "jet/index_definition.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "jet/index_page.h"
+#include "jet/testing/fixture_database.h"
+
+namespace jet {
+namespace {
+
+std::vector<std::uint8_t> ArtikliDefinition(testing::FixtureDatabase& db, std::uint32_t& page) {
+  page = db.FindTable(u"PoreskaStopa").page;
+  const auto bytes = db.Page(page);
+  return {bytes.begin(), bytes.end()};
+}
+
+TEST(IndexDefinitionTest, ReadsIndexesOfArtikli) {
+  testing::FixtureDatabase db(std::filesystem::path(FRN_FIXTURES_DIR) / "artikli/artikli-indexed.mdb");
+  std::uint32_t page = 0;
+  const auto definition = ArtikliDefinition(db, page);
+  const auto indexes = ReadIndexDefinitions(definition, page, db);
+  ASSERT_EQ(indexes.size(), 2u);
+  EXPECT_EQ(indexes[0].name, "PrimaryKey");
+  EXPECT_EQ(indexes[0].column_numbers, std::vector<std::uint16_t>{0});
+  EXPECT_TRUE(indexes[0].unique());
+  EXPECT_TRUE(indexes[0].required());
+  EXPECT_EQ(indexes[0].root_page, 26u);
+  EXPECT_EQ(indexes[1].name, "PoreskaStopa");
+  EXPECT_EQ(indexes[1].column_numbers, std::vector<std::uint16_t>{3});
+  EXPECT_EQ(indexes[1].columns[0].type, 0x0A);
+  EXPECT_EQ(indexes[1].columns[0].sort_order, kGeneralSortOrder);
+  EXPECT_FALSE(indexes[1].unique());
+  EXPECT_EQ(indexes[1].root_page, 27u);
+  EXPECT_EQ(indexes[1].owned_map, 0x1903u);  // row 3 of page 25
+}
+
+struct DamageCase {
+  const char* name;
+  std::size_t cut_to;  // 0: keep the length
+  std::size_t offset;
+  std::uint8_t value;
+  const char* message;
+};
+
+TEST(IndexDefinitionTest, ReportsDamagedDefinitions) {
+  testing::FixtureDatabase db(std::filesystem::path(FRN_FIXTURES_DIR) / "artikli/artikli-indexed.mdb");
+  std::uint32_t page = 0;
+  const auto good = ArtikliDefinition(db, page);
+  const DamageCase cases[] = {
+      {"cut in the middle of the index records", 300, 0, 0, "fixture page 24: the table definition ends too early"},
+      {"cut before the columns", 40, 0, 0, "fixture page 24: the table definition ends too early"},
+      {"real index count far too high", 0, 54, 0x7F, "fixture page 24: the table definition counts too many indexes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bytes = good;
+    if (c.cut_to != 0) bytes.resize(c.cut_to);
+    if (c.offset != 0) bytes[c.offset] = c.value;
+    try {
+      ReadIndexDefinitions(bytes, page, db);
+      ADD_FAILURE() << "no error";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), c.message);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace jet
