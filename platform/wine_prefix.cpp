@@ -60,10 +60,29 @@ std::optional<std::string> FindIgnoringCase(const std::filesystem::path& directo
   return std::nullopt;
 }
 
+// Returns the path as a message shows it: UTF-8, with control characters
+// (a NUL would end the message) written as \xNN.
+std::string DisplayPath(std::u16string_view path) {
+  std::string shown;
+  for (std::size_t begin = 0; begin < path.size();) {
+    std::size_t end = begin;
+    while (end < path.size() && path[end] >= 32) ++end;
+    shown += ToUtf8(path.substr(begin, end - begin));
+    if (end < path.size()) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(path[end]));
+      shown += escaped;
+      ++end;
+    }
+    begin = end;
+  }
+  return shown;
+}
+
 }  // namespace
 
 PathError::PathError(std::u16string dos_path, const std::string& reason)
-    : std::runtime_error("Cannot open the database '" + ToUtf8(dos_path) + "': " + reason),
+    : std::runtime_error("Cannot open the database '" + DisplayPath(dos_path) + "': " + reason),
       dos_path_(std::move(dos_path)) {}
 
 std::filesystem::path WinePrefixPath() {
