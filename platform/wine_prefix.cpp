@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -45,17 +46,77 @@ bool IsForbiddenInName(char16_t c) {
   return c < 32 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' || c == u'*' || c == u':';
 }
 
+// Characters that cannot stand in a DOS 8.3 name.
+bool IsInvalidDosChar(char16_t c) {
+  return c > 0x7f || std::u16string_view(u"*?<>|\"+=,;[] ~.").find(c) != std::u16string_view::npos;
+}
+
+// Returns whether `name` is already a valid 8.3 name (then Wine gives it no
+// other short name).
+bool IsLegal8Dot3Name(std::u16string_view name) {
+  if (name.size() > 12) return false;
+  if (!name.empty() && name[0] == u'.') return name == u"." || name == u"..";
+  std::size_t dot = std::u16string_view::npos;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c > 0x7f || std::u16string_view(u"*?<>|\"+=,;[] :/\\").find(c) != std::u16string_view::npos) return false;
+    if (c == u'.') {
+      if (dot != std::u16string_view::npos) return false;
+      dot = i;
+    }
+  }
+  if (dot == std::u16string_view::npos) return name.size() <= 8;
+  if (dot > 8) return false;
+  return name.size() - dot > 1 && name.size() - dot < 5;
+}
+
+// Returns the short name Wine makes up for a long one: four characters of
+// the name, "~", three characters of a hash of the whole name, and three of
+// the extension ("Program Files" becomes "Prog~FBU").
+std::u16string WineShortName(std::u16string_view name) {
+  static constexpr char kHashChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  std::uint16_t hash = 0xbeef;
+  for (std::size_t i = 0; i + 1 < name.size(); ++i) {
+    hash = static_cast<std::uint16_t>((hash << 3) ^ (hash >> 5) ^ FoldCase(name[i]) ^ (FoldCase(name[i + 1]) << 8));
+  }
+  hash = static_cast<std::uint16_t>((hash << 3) ^ (hash >> 5) ^ FoldCase(name.back()));
+  std::size_t extension = std::u16string_view::npos;  // the last dot, not first or last character
+  for (std::size_t i = 1; i + 1 < name.size(); ++i) {
+    if (name[i] == u'.') extension = i;
+  }
+  std::u16string short_name;
+  for (std::size_t i = 0; i < 4 && i < name.size() && i != extension; ++i) {
+    short_name += IsInvalidDosChar(name[i]) ? u'_' : name[i];
+  }
+  short_name.append(5 - short_name.size(), u'~');
+  short_name += static_cast<char16_t>(kHashChars[(hash >> 10) & 0x1f]);
+  short_name += static_cast<char16_t>(kHashChars[(hash >> 5) & 0x1f]);
+  short_name += static_cast<char16_t>(kHashChars[hash & 0x1f]);
+  if (extension != std::u16string_view::npos) {
+    short_name += u'.';
+    for (std::size_t i = extension + 1; i < name.size() && i <= extension + 3; ++i) {
+      short_name += IsInvalidDosChar(name[i]) ? u'_' : name[i];
+    }
+  }
+  return short_name;
+}
+
 // Returns the entry of `directory` whose name equals `name` ignoring case,
-// or nullopt. Encoding: Unix names are read as UTF-8 and compared as wide
-// text, as Wine compares them.
+// or whose Wine short name does, or nullopt. Encoding: Unix names are read
+// as UTF-8 and compared as wide text, as Wine compares them.
 std::optional<std::string> FindIgnoringCase(const std::filesystem::path& directory, const std::u16string& name) {
+  // Only a name shaped like Wine's short names ("Prog~FBU") is looked for
+  // among them.
+  const bool short_name = IsLegal8Dot3Name(name) && name.size() >= 8 && name[4] == u'~';
   std::error_code error;
   std::filesystem::directory_iterator it(directory, error);
   if (error) return std::nullopt;
   for (const std::filesystem::directory_iterator end; it != end; it.increment(error)) {
     if (error) return std::nullopt;
     const std::string entry = it->path().filename().string();
-    if (CompareIgnoringCase(FromUtf8(entry), name) == 0) return entry;
+    const std::u16string wide = FromUtf8(entry);
+    if (CompareIgnoringCase(wide, name) == 0) return entry;
+    if (short_name && !IsLegal8Dot3Name(wide) && CompareIgnoringCase(WineShortName(wide), name) == 0) return entry;
   }
   return std::nullopt;
 }

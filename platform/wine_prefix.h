@@ -48,7 +48,8 @@ bool WineServerRunning(const std::filesystem::path& prefix);
 // open:
 //   "C:\dir\file.mdb" (any drive letter, "\" or "/" between levels) becomes
 //   <prefix>/dosdevices/c:/dir/file.mdb, each level matched exactly or else
-//   ignoring case against the directory's entries; "." and ".." levels are
+//   ignoring case against the directory's entries and the short names Wine
+//   gives them ("C:\PROG~FBU" for "C:\Program Files"); "." and ".." levels are
 //   resolved first, as Windows does, never above the drive's root;
 //   "/unix/path" is used as it is.
 // Throws PathError naming the path for anything else: an empty path, a UNC

@@ -97,6 +97,7 @@ class MapDosPathTest : public ::testing::Test {
     std::filesystem::create_directories(drive_c / "Program Files" / "Zarvel" / "Trelon F");
     std::filesystem::create_directories(drive_c / "\xD0\x9A\xD0\xB0\xD1\x81\xD0\xB0");  // Каса
     WriteFile(drive_c / "Program Files" / "Zarvel" / "Trelon F" / "podaci.dtb", "");
+    WriteFile(drive_c / "Program Files" / "Zarvel" / "Trelon F" / "podaci_arhiva.mdb", "");
     std::filesystem::create_directories(scratch_.path() / "dosdevices");
     std::filesystem::create_directory_symlink("../drive_c", scratch_.path() / "dosdevices" / "c:");
     std::filesystem::create_directory_symlink("/", scratch_.path() / "dosdevices" / "z:");
@@ -126,6 +127,11 @@ TEST_F(MapDosPathTest, MapsDrivePathsThroughDosdevices) {
        C() / "Program Files/Zarvel/Trelon F/podaci.dtb"},
       {"never above the drive's root", u"C:\\..\\..\\Program Files", C() / "Program Files"},
       {"missing levels kept as spelled", u"C:\\program files\\Novo\\Baza.mdb", C() / "Program Files/Novo/Baza.mdb"},
+      {"Wine short names (hashes worked out by hand from Wine's algorithm)",
+       u"C:\\PROG~FBU\\zarvel\\trel~0in\\podaci.dtb", C() / "Program Files/Zarvel/Trelon F/podaci.dtb"},
+      {"Wine short name with an extension", u"C:\\Program Files\\Zarvel\\Trelon F\\PODA~W3Q.MDB",
+       C() / "Program Files/Zarvel/Trelon F/podaci_arhiva.mdb"},
+      {"a name shaped like a short name that matches nothing", u"C:\\PROG~AAA\\x", C() / "PROG~AAA/x"},
       {"another mapped drive", u"Z:\\tmp", scratch_.path() / "dosdevices" / "z:" / "tmp"},
       {"long form of a drive path", u"\\\\?\\C:\\Program Files", C() / "Program Files"},
       {"a Unix path is used as it is", u"/srv/kasa/podaci.dtb", "/srv/kasa/podaci.dtb"},
