@@ -1,10 +1,13 @@
 #include "platform/wine_registry.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <regex>
 #include <string>
 
@@ -223,6 +226,45 @@ TEST_F(WineRegistryTest, KeepsCrLfLineEnds) {
   EXPECT_EQ(written.substr(written.size() - 2), "\r\n");
 }
 
+TEST_F(WineRegistryTest, RandomFilesGainOnlyTheKeyOrStayAsTheyWere) {
+  const char* const kLines[] = {
+      "[A] 1", "[Software\\\\Zarvel] 1", "[Software\\\\Zarvel\\\\Trelon 3\\\\FiscalPrinter]", "[Z]",
+      "[Software\\\\Zarvel\\\\Trelon 3", "\"v\"=hex:01,\\", "  02,\\", "  03", "\"s\"=\"abc",
+      "\"s\"=\"\\x410\"", "\"d\"=dword:1", "#time=1d", "#link", "", "junk", "\xff\xfe\x01", "@=\"x\"",
+      "\"v\"=hex:", "#arch=win99", "\"w\"=str(2):\"%x%\"", ";; comment", "\"u\"=\"\xd0\x96\"",
+  };
+  std::mt19937 random(2024);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kLines) - 1);
+  std::uniform_int_distribution<int> count(0, 12);
+  int created = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::string original = kHeader;
+    for (int i = count(random); i > 0; --i) original += std::string(kLines[pick(random)]) + "\n";
+    if (round % 3 == 0 && original.back() == '\n') original.pop_back();
+    SCOPED_TRACE(original);
+    WriteUserReg(original);
+    const RegistryFile before = ParseRegistryFile(original);
+    WineRegistryStore store(scratch_.path(), code_page_);
+    const bool existed = store.Root()->OpenSubKey("Software\\Zarvel\\Trelon 3") != nullptr;
+    const bool opened = store.CreateKey(conversion::kSettingsKeyPath) != nullptr;
+    const std::string written = ReadFile(UserReg());
+    if (existed || !opened) {
+      EXPECT_EQ(written, original);
+      continue;
+    }
+    ++created;
+    // One insertion, every other byte kept, and read back it is the old
+    // tree plus the new key.
+    std::size_t prefix = 0;
+    while (prefix < original.size() && original[prefix] == written[prefix]) ++prefix;
+    const std::size_t added = written.size() - original.size();
+    EXPECT_EQ(written.substr(prefix + added), original.substr(prefix));
+    const std::u16string path[] = {u"Software", u"Zarvel", u"Trelon 3"};
+    EXPECT_TRUE(SameKeysPlusPath(&before.root, ParseRegistryFile(written).root, path));
+  }
+  EXPECT_GT(created, 50);
+}
+
 TEST_F(WineRegistryTest, WritesAtomicallyKeepingModeAndLeavingNoTemporaryFile) {
   WriteUserReg(kHeader);
   ASSERT_EQ(::chmod(UserReg().c_str(), 0640), 0);
@@ -294,14 +336,60 @@ TEST_F(WineRegistryTest, FallsBackWithoutErrorForAReadOnlyFile) {
   EXPECT_EQ(ReadFile(UserReg()), kHeader);
 }
 
-TEST_F(WineRegistryTest, FallsBackWithoutErrorForAReadOnlyDirectory) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+// Runs `body` in a child process as the unprivileged user "nobody" when the
+// tests run as root (root may write anywhere), else in this process.
+// Returns the body's result.
+template <typename Body>
+bool AsUnprivilegedUser(Body body) {
+  if (::geteuid() != 0) return body();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    bool ok = false;
+    try {
+      ok = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && body();
+    } catch (...) {
+      ok = false;
+    }
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(WineRegistryTest, FallsBackWithoutErrorForADirectoryThatCannotBeWritten) {
+  // The file itself may be written; the new file beside it may not be made.
   WriteUserReg(kHeader);
+  ASSERT_EQ(::chmod(UserReg().c_str(), 0666), 0);
   ASSERT_EQ(::chmod(scratch_.path().c_str(), 0555), 0);
-  WineRegistryStore store(scratch_.path(), code_page_);
-  EXPECT_EQ(store.CreateKey(conversion::kSettingsKeyPath), nullptr);
+  const std::filesystem::path prefix = scratch_.path();
+  const bool fell_back = AsUnprivilegedUser([&] {
+    const IconvCodePage code_page(1251);
+    WineRegistryStore store(prefix, code_page);
+    if (!store.loaded() || store.CreateKey(conversion::kSettingsKeyPath) != nullptr) return false;
+    const conversion::ConversionSettings settings = conversion::ReadConversionSettings(store);
+    return settings.DatabasePath == kDefaultPath && settings.FiscalLabels == kDefaultLabels;
+  });
   ASSERT_EQ(::chmod(scratch_.path().c_str(), 0755), 0);
+  EXPECT_TRUE(fell_back);
   EXPECT_EQ(ReadFile(UserReg()), kHeader);
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(scratch_.path())) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(WineRegistryTest, KeepsAnotherUsersOwnership) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  WriteUserReg(kHeader);
+  ASSERT_EQ(::chown(UserReg().c_str(), 12345, 23456), 0);
+  ASSERT_EQ(::chmod(UserReg().c_str(), 0600), 0);
+  Read();
+  struct stat after {};
+  ASSERT_EQ(::stat(UserReg().c_str(), &after), 0);
+  EXPECT_NE(ReadFile(UserReg()), kHeader);
+  EXPECT_EQ(after.st_uid, 12345u);
+  EXPECT_EQ(after.st_gid, 23456u);
+  EXPECT_EQ(after.st_mode & 07777, 0600u);
 }
 
 TEST_F(WineRegistryTest, ReadsButNeverWritesWhileAWineserverRuns) {
