@@ -482,6 +482,11 @@ IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& in
   return plan;
 }
 
+bool SeekFinds(IndexPageStore& store, const IndexDefinition& index, const IndexEntry& entry) {
+  TreeEditor editor(store, index);
+  return editor.Holds(entry);
+}
+
 std::vector<IndexEntry> WalkIndex(IndexPageStore& store, const IndexDefinition& index) {
   TreeEditor editor(store, index);
   std::vector<IndexEntry> entries;

@@ -120,6 +120,11 @@ void CheckIndexSupported(const IndexDefinition& index);
 IndexUpdatePlan PlanIndexUpdate(IndexPageStore& store, const IndexDefinition& index, EntryRow row,
                                 std::span<const KeyValue> old_values, std::span<const KeyValue> new_values);
 
+// Returns true when a seek for `entry` (key and row), descending from the
+// root as Jet does, reaches a leaf that holds it. Reports damage through the
+// store.
+bool SeekFinds(IndexPageStore& store, const IndexDefinition& index, const IndexEntry& entry);
+
 // Returns every entry of the index in order, walking the leaves from the
 // first along the next links. Reports through the store: a broken chain, a
 // loop, entries out of order across pages.

@@ -41,29 +41,6 @@ const IndexDefinition& IndexNamed(const testing::FixtureTable& table, const std:
   throw std::runtime_error("no index " + name);
 }
 
-// Descends as an index seek does and reports whether the leaf reached holds
-// `entry`.
-bool FoundBySeek(IndexPageStore& store, std::uint32_t root, const IndexEntry& entry) {
-  std::uint32_t number = root;
-  for (int depth = 0; depth < 10; ++depth) {
-    const IndexPage page = DecodeIndexPage(store.ReadPage(number), number, store);
-    if (page.leaf) {
-      return std::any_of(page.entries.begin(), page.entries.end(),
-                         [&](const IndexEntry& e) { return CompareEntries(e, entry) == 0; });
-    }
-    std::uint32_t child = 0;
-    for (const auto& e : page.entries) {
-      if (CompareEntries(e, entry) >= 0) {
-        child = e.child;
-        break;
-      }
-    }
-    if (child == 0) child = page.tail != 0 ? page.tail : page.entries.back().child;
-    number = child;
-  }
-  return false;
-}
-
 // Returns the entries met walking the leaf chain, duplicates included.
 std::vector<IndexEntry> ChainEntries(IndexPageStore& store, std::uint32_t root) {
   std::uint32_t number = root;
@@ -356,7 +333,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
       for (const auto& [other, text] : model.rows) {
         const KeyValue value = other == row && row_written ? new_value : KeyValue(text);
         const IndexEntry wanted{BuildKey(index.columns, std::span(&value, 1)), other, 0};
-        ASSERT_TRUE(FoundBySeek(crashed, index.root_page, wanted)) << "stop " << stop;
+        ASSERT_TRUE(SeekFinds(crashed, index, wanted)) << "stop " << stop;
       }
       const auto chain = ChainEntries(crashed, index.root_page);
       std::set<EntryRow> rows_on_chain;
@@ -389,7 +366,7 @@ TEST(IndexTreeTest, EveryStopLeavesTheIndexUsable) {
         for (const auto& [other, text] : model.rows) {
           const KeyValue value = text;
           const IndexEntry wanted{BuildKey(index.columns, std::span(&value, 1)), other, 0};
-          ASSERT_TRUE(FoundBySeek(crashed, index.root_page, wanted)) << "stop " << stop;
+          ASSERT_TRUE(SeekFinds(crashed, index, wanted)) << "stop " << stop;
         }
         std::set<EntryRow> rows_on_chain;
         for (const auto& entry : ChainEntries(crashed, index.root_page)) rows_on_chain.insert(entry.row);
