@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QCloseEvent>
 
 #include <exception>
 #include <utility>
@@ -113,6 +114,20 @@ void TMainForm::Button1Click() {
   } catch (...) {
     ShowErrorReport(this, title_, QStringLiteral("Unknown error"));
   }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Closing writes out what the run left in the table and makes it durable;
+  // a failure there is reported rather than lost in a destructor. The window
+  // closes either way: there is nothing the user could do differently.
+  try {
+    backend_.CloseDataComponents(*ADOConnection, *ADOTable);
+  } catch (const std::exception& error) {
+    ShowErrorReport(this, title_, DecodeMessage(error.what(), nullptr));
+  } catch (...) {
+    ShowErrorReport(this, title_, QStringLiteral("Unknown error"));
+  }
+  event->accept();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -14,6 +14,7 @@
 #include "app/qt_ui_services.h"
 #include "conversion/data_access.h"
 
+class QCloseEvent;
 class QPushButton;
 class QShowEvent;
 
@@ -37,7 +38,8 @@ inline constexpr int kDesignButtonHeight = 25;
 
 // The program's one window. Its components are public, as the class library
 // publishes a form's components; they are created in the order declared and
-// live as long as the window. Destroying the window closes the connection.
+// live as long as the window. Closing the window closes the table and the
+// connection, reporting a failure to write; destroying it closes them too.
 class TMainForm : public QWidget {
   Q_OBJECT
 
@@ -60,6 +62,7 @@ class TMainForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   FormBackend& backend_;

@@ -158,6 +158,7 @@ class FakeBackend : public FormBackend {
   std::map<std::string, conversion::SettingsValue> settings;
   std::optional<std::string> open_error;      // thrown by the connection's Open
   std::optional<std::string> settings_error;  // thrown when the settings are opened
+  std::optional<std::string> close_error;     // thrown when the window closes them
   FakeTable* table = nullptr;
 
   DataComponents CreateDataComponents() override {
@@ -175,6 +176,10 @@ class FakeBackend : public FormBackend {
     services.code_page = std::make_unique<SmallCodePage>();
     services.settings = std::make_unique<MemorySettingsStore>(journal, settings);
     return services;
+  }
+  void CloseDataComponents(conversion::DataConnection&, conversion::DataTable&) override {
+    journal.events.push_back("closed by the window");
+    if (close_error) throw std::runtime_error(*close_error);
   }
 };
 
@@ -238,7 +243,8 @@ TEST(TMainFormTest, CreatesItsComponentsInOrderAndReadsNothing) {
   EXPECT_EQ(backend.journal.settings_opened, 0);
   EXPECT_EQ(backend.journal.connection_opens, 0);
   EXPECT_EQ(backend.journal.events,
-            (std::vector<std::string>{"create connection", "create table", "table closed", "connection closed"}));
+            (std::vector<std::string>{"create connection", "create table", "closed by the window", "table closed",
+                                      "connection closed"}));
 }
 
 TEST(TMainFormTest, ClickRunsTheConversionAndShowsTheInformation) {
@@ -368,6 +374,20 @@ TEST(TMainFormTest, ErrorsShowTheDefaultReportAndLeaveTheWindowUsable) {
     form.Button1->click();
     EXPECT_EQ(catcher.seen().size(), 2u);
   }
+}
+
+TEST(TMainFormTest, ReportsAFailureToCloseAndStillCloses) {
+  FakeBackend backend;
+  backend.close_error = "Disk full";
+  TMainForm form(backend, kTitle);
+  form.show();
+  DialogCatcher catcher;
+  EXPECT_TRUE(form.close());
+  EXPECT_FALSE(form.isVisible());
+  ASSERT_EQ(catcher.seen().size(), 1u);
+  EXPECT_EQ(catcher.seen()[0].caption, kTitle);
+  EXPECT_EQ(catcher.seen()[0].text, QStringLiteral("Disk full."));
+  EXPECT_EQ(catcher.seen()[0].icon, QMessageBox::Critical);
 }
 
 TEST(QtUiServicesTest, MapsCursorsAndKeepsTheirNumbers) {

@@ -38,6 +38,12 @@ class FormBackend {
   // called at each press, so that nothing is read at start-up. Throws when
   // they cannot be opened.
   virtual RunServices OpenRunServices() = 0;
+
+  // Closes `table`, then `connection`, both made by CreateDataComponents, so
+  // that what they hold reaches the file; called when the window closes, where
+  // a failure can still be reported. Does nothing for components never
+  // opened. Throws when writing fails.
+  virtual void CloseDataComponents(conversion::DataConnection& connection, conversion::DataTable& table) = 0;
 };
 
 }  // namespace app

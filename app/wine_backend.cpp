@@ -27,4 +27,9 @@ RunServices WineBackend::OpenRunServices() {
   return services;
 }
 
+void WineBackend::CloseDataComponents(conversion::DataConnection& connection, conversion::DataTable& table) {
+  if (auto* jet_table = dynamic_cast<jet::ADOTable*>(&table)) jet_table->Close();
+  if (auto* jet_connection = dynamic_cast<jet::ADOConnection*>(&connection)) jet_connection->Close();
+}
+
 }  // namespace app

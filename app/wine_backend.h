@@ -22,6 +22,10 @@ class WineBackend : public FormBackend {
   // recorded (1251 when none).
   RunServices OpenRunServices() override;
 
+  // Closes the jet::ADOTable and jet::ADOConnection this backend made:
+  // writes back what is staged and syncs the file.
+  void CloseDataComponents(conversion::DataConnection& connection, conversion::DataTable& table) override;
+
  private:
   std::filesystem::path prefix_;
 };
