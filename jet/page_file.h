@@ -1,0 +1,77 @@
+// The database as numbered pages: reads go through a small LRU cache of
+// decoded pages, writes go straight to the file (encoded again when the
+// database is RC4-encoded) and replace the cached copy.
+//
+// Invariants:
+//   1. The cache holds at most `cache_pages` pages; memory does not grow with
+//      the size of the file.
+//   2. A cached page equals what this object last read from or wrote to the
+//      file at that page.
+//   3. Page 0 (the header) is never written.
+// What goes into a page and in which order pages are written is left to the
+// callers (row_update.h).
+#ifndef JET_PAGE_FILE_H_
+#define JET_PAGE_FILE_H_
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "jet/file.h"
+#include "jet/header.h"
+
+namespace jet {
+
+using PageBytes = std::vector<std::uint8_t>;
+using PageRef = std::shared_ptr<const PageBytes>;
+
+class PageFile {
+ public:
+  static constexpr std::size_t kDefaultCachePages = 48;
+
+  PageFile(std::unique_ptr<File> file, const DatabaseHeader& header, std::size_t cache_pages = kDefaultCachePages);
+
+  const FormatDescription& format() const { return *header_.format; }
+  const std::filesystem::path& path() const { return file_->path(); }
+  std::size_t page_size() const { return header_.format->page_size; }
+  std::uint32_t page_count() const { return page_count_; }
+  bool writable() const { return file_->writable(); }
+  std::size_t pages_written() const { return pages_written_; }
+
+  // Returns the decoded page, from the cache when there. Throws
+  // CorruptDatabase for a page number outside the file.
+  PageRef Read(std::uint32_t page_number);
+
+  // Returns the decoded page as it is on disk now, bypassing the cache (used
+  // to see what other programs may have changed).
+  PageBytes ReadFresh(std::uint32_t page_number);
+
+  // Encodes and writes `page` at `page_number`, which may be page_count() to
+  // append a page. Throws IoError; the cache then forgets the page.
+  void Write(std::uint32_t page_number, const PageBytes& page);
+
+  // Makes every write so far durable.
+  void Sync();
+
+  // Throws CorruptDatabase for `page_number` with `detail`.
+  [[noreturn]] void Corrupt(std::uint32_t page_number, const std::string& detail) const;
+
+ private:
+  PageBytes ReadFromFile(std::uint32_t page_number);
+  void Remember(std::uint32_t page_number, PageRef page);
+
+  std::unique_ptr<File> file_;
+  DatabaseHeader header_;
+  std::size_t cache_pages_;
+  std::uint32_t page_count_;
+  std::size_t pages_written_ = 0;
+  std::list<std::uint32_t> recent_;  // most recently used first
+  std::unordered_map<std::uint32_t, std::pair<PageRef, std::list<std::uint32_t>::iterator>> cache_;
+};
+
+}  // namespace jet
+
+#endif  // JET_PAGE_FILE_H_
