@@ -215,7 +215,8 @@ UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLo
   home_page[home_slot.start] = target_row;
   Put24(home_page, home_slot.start + 1, *target);
   Put16(home_page, OffsetAt(format, location.home.row), static_cast<std::uint32_t>(home_slot.start | home_slot.flags | kRowOverflowFlag));
-  std::vector<RowPointer> retired(location.chain.begin() + 1, location.chain.end());
+  std::vector<RowPointer> retired;
+  if (location.chain.size() > 1) retired.assign(location.chain.begin() + 1, location.chain.end());
   if (location.data != location.home) retired.push_back(location.data);
   for (const RowPointer& old : retired) {
     PageBytes& page = pages.Get(old.page);
