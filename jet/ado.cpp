@@ -203,7 +203,13 @@ class ADOTable::Field : public conversion::DataField {
 ADOTable::ADOTable(ADOConnection& connection, std::string table_name)
     : connection_(connection), table_name_(std::move(table_name)) {}
 
-ADOTable::~ADOTable() = default;
+ADOTable::~ADOTable() {
+  try {
+    Close();
+  } catch (const std::exception&) {
+    // A destructor cannot report; the connection's Close() writes again.
+  }
+}
 
 void ADOTable::Open() {
   if (cursor_ && generation_ == connection_.generation() && connection_.connected()) return;
@@ -220,6 +226,8 @@ void ADOTable::Open() {
 }
 
 void ADOTable::Close() {
+  if (cursor_ && connection_.connected() && generation_ == connection_.generation()) connection_.database().pages().WriteBack();
+  fields_by_name_.clear();
   fields_.clear();
   cursor_.reset();
   definition_.reset();
@@ -244,6 +252,7 @@ const TableDefinition& ADOTable::definition() const {
 void ADOTable::First() {
   CheckOpen();
   Cancel();
+  connection_.database().pages().WriteBack();
   cursor_->First();
 }
 
@@ -254,10 +263,13 @@ bool ADOTable::AtEnd() {
 
 conversion::DataField& ADOTable::FieldByName(std::string_view name) {
   CheckOpen();
+  const auto known = fields_by_name_.find(name);
+  if (known != fields_by_name_.end()) return *known->second;
   const Column* column = definition_->FindColumn(Widen(name));
   if (!column) throw std::runtime_error(kNoSuchFieldMessage);
   std::unique_ptr<Field>& field = fields_[column->number];
   if (!field) field = std::make_unique<Field>(*this, *column);
+  fields_by_name_.emplace(std::string(name), field.get());
   return *field;
 }
 
@@ -309,7 +321,16 @@ void ADOTable::Cancel() {
 void ADOTable::Next() {
   CheckOpen();
   if (editing_) Post();
-  cursor_->Next();
+  // What was posted reaches the file when the walk leaves its page.
+  PageFile& pages = connection_.database().pages();
+  const std::uint32_t page = cursor_->AtEnd() ? 0 : cursor_->location().home.page;
+  try {
+    cursor_->Next();
+  } catch (...) {
+    pages.WriteBack();
+    throw;
+  }
+  if (cursor_->AtEnd() || cursor_->location().home.page != page) pages.WriteBack();
 }
 
 }  // namespace jet

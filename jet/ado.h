@@ -131,6 +131,7 @@ class ADOTable : public conversion::DataTable {
   bool editing_ = false;
   std::map<std::uint16_t, std::u16string> pending_;  // column number -> text
   std::map<std::uint16_t, std::unique_ptr<Field>> fields_;
+  std::map<std::string, Field*, std::less<>> fields_by_name_;  // as asked for
 };
 
 }  // namespace jet
