@@ -258,7 +258,7 @@ TEST(TMainFormTest, ClickRunsTheConversionAndShowsTheInformation) {
   EXPECT_EQ(backend.table->rows(), (std::vector<std::u16string>{u"0", u"8", u"1", u"\u0411", u"0", u""}));
   EXPECT_EQ(backend.journal.events.at(2), "create key Software\\Zarvel\\Trelon 3");
   ASSERT_EQ(catcher.seen().size(), 1u);
-  const SeenMessageBox& box = catcher.seen()[0];
+  const SeenMessageBox box = catcher.seen()[0];
   EXPECT_EQ(box.caption, QStringLiteral("Information"));
   EXPECT_EQ(box.text, QStringLiteral("Konverzija je izvrsena!"));
   EXPECT_EQ(box.icon, QMessageBox::Information);
@@ -295,7 +295,7 @@ TEST(TMainFormTest, RefusedRowsShowTheWarning) {
 
   EXPECT_EQ(backend.table->rows(), (std::vector<std::u16string>{u"0", u"\u0413", u"2", u"\u0415"}));
   ASSERT_EQ(catcher.seen().size(), 1u);
-  const SeenMessageBox& box = catcher.seen()[0];
+  const SeenMessageBox box = catcher.seen()[0];
   EXPECT_EQ(box.caption, QStringLiteral("Warning"));
   EXPECT_EQ(box.text, QStringLiteral("Konverzija je izvrsena!\nBroj redova koji nisu konvertovani: 2"));
   EXPECT_EQ(box.icon, QMessageBox::Warning);
@@ -358,7 +358,7 @@ TEST(TMainFormTest, ErrorsShowTheDefaultReportAndLeaveTheWindowUsable) {
     form.Button1->click();
 
     ASSERT_EQ(catcher.seen().size(), 1u);
-    const SeenMessageBox& box = catcher.seen()[0];
+    const SeenMessageBox box = catcher.seen()[0];
     EXPECT_EQ(box.caption, kTitle);
     EXPECT_EQ(box.text, c.text);
     EXPECT_EQ(box.icon, QMessageBox::Critical);
@@ -410,7 +410,7 @@ TEST(ShowStartupReportTest, ShowsTheApplicationErrorBox) {
   ShowStartupReport(QString::fromStdString(
       StartupReportText("jet::Unsupported", "fiscal-rates-numeric", nullptr, "Error creating object")));
   ASSERT_EQ(catcher.seen().size(), 1u);
-  const SeenMessageBox& box = catcher.seen()[0];
+  const SeenMessageBox box = catcher.seen()[0];
   EXPECT_EQ(box.caption, QStringLiteral("Application Error"));
   EXPECT_EQ(box.text, QStringLiteral("Exception jet::Unsupported in module fiscal-rates-numeric at "
                                      "0000000000000000.\nError creating object."));

@@ -196,7 +196,7 @@ TEST(WineBackendTest, FailuresShowOneErrorReportAndChangeNothing) {
     form.Button1->click();
 
     ASSERT_EQ(catcher.seen().size(), 1u);
-    const SeenMessageBox& report = catcher.seen()[0];
+    const SeenMessageBox report = catcher.seen()[0];
     EXPECT_EQ(report.caption, kTitle);
     EXPECT_EQ(report.icon, QMessageBox::Critical);
     EXPECT_EQ(report.buttons, QStringList{QStringLiteral("OK")});
