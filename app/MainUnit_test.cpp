@@ -334,7 +334,7 @@ TEST(TMainFormTest, ErrorsShowTheDefaultReportAndLeaveTheWindowUsable) {
     QString text;
   };
   const Case cases[] = {
-      {"message ending in a letter", std::nullopt, "Could not find file 'C:\\x.dtb'", {},
+      {"message ending in a quote", std::nullopt, "Could not find file 'C:\\x.dtb'", {},
        QStringLiteral("Could not find file 'C:\\x.dtb'")},
       {"message ending in a letter", std::nullopt, "Not a valid password", {},
        QStringLiteral("Not a valid password.")},
