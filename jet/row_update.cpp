@@ -1,0 +1,273 @@
+#include "jet/row_update.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "jet/bytes.h"
+#include "jet/connection_string.h"
+#include "jet/data_page.h"
+#include "jet/errors.h"
+#include "jet/index_maintenance.h"
+#include "jet/row_codec.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+constexpr RowPointer kGlobalMap{1, 0};
+
+[[noreturn]] void ThrowRowChanged() { throw std::runtime_error(kRowChangedMessage); }
+
+// The pages one update works on, changed in memory, then staged or written
+// in the order the invariants need. A page starts from its staged content
+// when an earlier post staged it, else from the disk; either way the disk
+// must still hold what this program last saw there.
+class PageSet {
+ public:
+  explicit PageSet(PageFile& file) : file_(file) {}
+
+  PageBytes& Get(std::uint32_t page_number) {
+    auto found = pages_.find(page_number);
+    if (found != pages_.end()) return found->second.first;
+    PageBytes disk = file_.ReadFresh(page_number);
+    if (const auto* staged = file_.Staged(page_number)) {
+      if (disk != staged->second) ThrowRowChanged();
+      return pages_.emplace(page_number, std::make_pair(staged->first, std::move(disk))).first->second.first;
+    }
+    PageBytes copy = disk;
+    return pages_.emplace(page_number, std::make_pair(std::move(copy), std::move(disk))).first->second.first;
+  }
+  PageBytes& Add(std::uint32_t page_number, PageBytes bytes) {
+    return (pages_[page_number] = std::make_pair(std::move(bytes), PageBytes())).first;
+  }
+
+  // Keeps the page's new content for the page file's next write-back.
+  void Stage(std::uint32_t page_number) {
+    const auto& entry = pages_.at(page_number);
+    file_.Stage(page_number, entry.first, entry.second);
+  }
+
+  // Writes `page_number` now, unless already written.
+  void Write(std::uint32_t page_number) {
+    if (std::find(written_.begin(), written_.end(), page_number) != written_.end()) return;
+    file_.Write(page_number, pages_.at(page_number).first);
+    written_.push_back(page_number);
+  }
+
+ private:
+  PageFile& file_;
+  std::map<std::uint32_t, std::pair<PageBytes, PageBytes>> pages_;  // content, disk image
+  std::vector<std::uint32_t> written_;
+};
+
+bool IsTableDataPage(const PageFile& file, const TableDefinition& table, const PageBytes& page) {
+  return page[0] == kDataPageType && Get32(page, file.format().page_owner_offset) == table.page;
+}
+
+std::size_t OffsetAt(const FormatDescription& format, std::size_t slot) { return format.data_row_offsets_offset + 2 * slot; }
+
+// Lays the rows of `page` out again from its end, slot by slot, with slot
+// `slot` holding `row`; flags are kept.
+void Repack(PageFile& file, std::uint32_t page_number, PageBytes& page, std::size_t slot, std::span<const std::uint8_t> row) {
+  const FormatDescription& format = file.format();
+  const std::size_t count = RowCount(file, page_number, page);
+  std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> rows;
+  for (std::size_t i = 0; i < count; ++i) {
+    const RowSlot s = ReadRowSlot(file, page_number, page, i);
+    if (i == slot) {
+      rows.emplace_back(s.flags, std::vector<std::uint8_t>(row.begin(), row.end()));
+    } else {
+      rows.emplace_back(s.flags, std::vector<std::uint8_t>(page.begin() + static_cast<std::ptrdiff_t>(s.start),
+                                                           page.begin() + static_cast<std::ptrdiff_t>(s.end)));
+    }
+  }
+  const std::size_t table_end = OffsetAt(format, count);
+  std::size_t position = page.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto& [flags, bytes] = rows[i];
+    if (position < table_end + bytes.size()) throw std::logic_error("re-packed rows do not fit their page");
+    position -= bytes.size();
+    std::copy(bytes.begin(), bytes.end(), page.begin() + static_cast<std::ptrdiff_t>(position));
+    Put16(page, OffsetAt(format, i), static_cast<std::uint32_t>(position | flags));
+  }
+  std::fill(page.begin() + static_cast<std::ptrdiff_t>(table_end), page.begin() + static_cast<std::ptrdiff_t>(position), 0);
+  Put16(page, format.page_free_space_offset, static_cast<std::uint32_t>(position - table_end));
+}
+
+// Returns true when `page` has room for one more row of `size` bytes.
+bool HasRoom(PageFile& file, std::uint32_t page_number, const PageBytes& page, std::size_t size) {
+  const std::size_t count = RowCount(file, page_number, page);
+  return count < file.format().max_rows_per_page && ComputeFreeSpace(file.format(), page) >= size + 2;
+}
+
+// Appends `row` to `page` as a new slot flagged as an overflow row's data;
+// returns its slot number.
+std::uint8_t AppendOverflowRow(PageFile& file, std::uint32_t page_number, PageBytes& page, std::span<const std::uint8_t> row) {
+  const FormatDescription& format = file.format();
+  const std::size_t count = RowCount(file, page_number, page);
+  const std::size_t free = ComputeFreeSpace(format, page);
+  const std::size_t lowest = OffsetAt(format, count) + free;
+  const std::size_t start = lowest - row.size();
+  std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
+  Put16(page, OffsetAt(format, count), static_cast<std::uint32_t>(start | kRowDeletedFlag));
+  Put16(page, format.data_row_count_offset, static_cast<std::uint32_t>(count + 1));
+  Put16(page, format.page_free_space_offset, static_cast<std::uint32_t>(free - row.size() - 2));
+  return static_cast<std::uint8_t>(count);
+}
+
+PageBytes NewDataPage(const PageFile& file, std::uint32_t table_page) {
+  const FormatDescription& format = file.format();
+  PageBytes page(file.page_size(), 0);
+  page[0] = kDataPageType;
+  page[1] = 0x01;
+  Put16(page, format.page_free_space_offset, static_cast<std::uint32_t>(file.page_size() - format.data_row_offsets_offset));
+  Put32(page, format.page_owner_offset, table_page);
+  return page;
+}
+
+}  // namespace
+
+UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
+                       const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes) {
+  if (!file.writable()) throw std::runtime_error("Cannot update. Database or object is read-only.");
+  const FormatDescription& format = file.format();
+
+  // The row on disk must still be the row that was read, at the same place.
+  PageSet pages(file);
+  RowPointer at = location.home;
+  RowSlot data_slot;
+  for (std::size_t hop = 0;; ++hop) {
+    PageBytes& page = pages.Get(at.page);
+    if (!IsTableDataPage(file, table, page)) ThrowRowChanged();
+    if (at.row >= RowCount(file, at.page, page)) ThrowRowChanged();
+    const RowSlot slot = ReadRowSlot(file, at.page, page, at.row);
+    if (hop == 0 && slot.deleted()) ThrowRowChanged();
+    if (!slot.overflow()) {
+      if (hop != location.chain.size() || at != location.data) ThrowRowChanged();
+      data_slot = slot;
+      break;
+    }
+    if (hop >= location.chain.size() || at != location.chain[hop] || slot.size() < 4) ThrowRowChanged();
+    at = ReadRowPointer(std::span<const std::uint8_t>(page.data() + slot.start, 4));
+  }
+  PageBytes& data_page = pages.Get(location.data.page);
+  if (data_slot.size() != read_row.size() ||
+      !std::equal(read_row.begin(), read_row.end(), data_page.begin() + static_cast<std::ptrdiff_t>(data_slot.start))) {
+    ThrowRowChanged();
+  }
+
+  std::vector<std::uint8_t> row = read_row;
+  for (const ColumnChange& change : changes) {
+    const RowView view(file, location.data.page, table, row);
+    row = RebuildRow(table, view, *change.column, change.bytes, row.size());
+  }
+  if (row.size() > format.max_row_size) throw std::runtime_error(kRecordTooLargeMessage);
+
+  // The indexes that use a changed column get the row's new entries before
+  // the row is written and lose its old ones after (index_maintenance.h);
+  // such a row is then written at once rather than staged.
+  std::vector<const Column*> changed;
+  for (const ColumnChange& change : changes) changed.push_back(change.column);
+  IndexMaintenance indexes(file, table, location.home, RowView(file, location.data.page, table, read_row),
+                           RowView(file, location.data.page, table, row), changed);
+  auto write_row_page = [&](std::uint32_t page_number) {
+    if (indexes.empty()) {
+      pages.Stage(page_number);
+      return;
+    }
+    file.WriteBack();
+    indexes.WriteBeforeRow();
+    pages.Write(page_number);
+    indexes.WriteAfterRow();
+  };
+
+  UpdateResult result{location, row, false};
+  if (row.size() == read_row.size()) {
+    std::copy(row.begin(), row.end(), data_page.begin() + static_cast<std::ptrdiff_t>(data_slot.start));
+    write_row_page(location.data.page);
+    return result;
+  }
+  if (ComputeFreeSpace(format, data_page) >= row.size() - read_row.size()) {
+    Repack(file, location.data.page, data_page, location.data.row, row);
+    write_row_page(location.data.page);
+    return result;
+  }
+
+  // A move writes several pages in order; what earlier posts staged goes
+  // first, so that nothing is written twice or out of order.
+  file.WriteBack();
+
+  // The row no longer fits its page: it moves to a page with room, or to a
+  // new page at the end of the file, and its home slot points there.
+  PageBytes& home_page = pages.Get(location.home.page);
+  const RowSlot home_slot = ReadRowSlot(file, location.home.page, home_page, location.home.row);
+  if (home_slot.size() < 4) throw Unsupported("The row is too short to hold a pointer to where it moves.");
+  const UsageMap owned(file, table.owned_map);
+  const UsageMap free_map(file, table.free_map);
+  std::optional<std::uint32_t> target;
+  const std::optional<std::uint32_t> candidate = free_map.LastPage();
+  if (candidate && *candidate != location.home.page && *candidate != location.data.page && *candidate < file.page_count() &&
+      owned.Contains(*candidate)) {
+    PageBytes& page = pages.Get(*candidate);
+    if (IsTableDataPage(file, table, page) && HasRoom(file, *candidate, page, row.size())) target = *candidate;
+  }
+  std::vector<std::uint32_t> map_pages;
+  bool allocated = false;
+  if (!target) {
+    // New index pages take the numbers after the file's end first.
+    const std::uint32_t page_number = file.page_count() + indexes.new_page_count();
+    const UsageMap global(file, kGlobalMap);
+    const std::optional<std::uint32_t> holders[] = {global.HolderPage(page_number), owned.HolderPage(page_number),
+                                                    free_map.HolderPage(page_number)};
+    for (const auto& holder : holders) {
+      if (!holder) {
+        throw Unsupported("The row no longer fits its page, and the usage maps of '" + file.path().string() +
+                          "' cannot take a new page; extending them is not supported.");
+      }
+    }
+    for (const auto& holder : holders) {
+      for (std::uint32_t written : {location.home.page, location.data.page}) {
+        if (*holder == written) file.Corrupt(*holder, "a usage map lies on a data page of the table");
+      }
+    }
+    global.ApplyChange(page_number, false, pages.Get(*holders[0]));
+    owned.ApplyChange(page_number, true, pages.Get(*holders[1]));
+    free_map.ApplyChange(page_number, true, pages.Get(*holders[2]));
+    for (const auto& holder : holders) map_pages.push_back(*holder);
+    pages.Add(page_number, NewDataPage(file, table.page));
+    target = page_number;
+    allocated = true;
+  }
+  const std::uint8_t target_row = AppendOverflowRow(file, *target, pages.Get(*target), row);
+
+  // The home slot now points at the new copy; a copy it pointed at before,
+  // and any pointer slot between, are marked deleted.
+  home_page[home_slot.start] = target_row;
+  Put24(home_page, home_slot.start + 1, *target);
+  Put16(home_page, OffsetAt(format, location.home.row), static_cast<std::uint32_t>(home_slot.start | home_slot.flags | kRowOverflowFlag));
+  std::vector<RowPointer> retired;
+  if (location.chain.size() > 1) retired.assign(location.chain.begin() + 1, location.chain.end());
+  if (location.data != location.home) retired.push_back(location.data);
+  for (const RowPointer& old : retired) {
+    PageBytes& page = pages.Get(old.page);
+    const std::size_t word_at = OffsetAt(format, old.row);
+    Put16(page, word_at, static_cast<std::uint32_t>(Get16(page, word_at) | kRowDeletedFlag | kRowOverflowFlag));
+  }
+
+  auto working_copy = [&](std::uint32_t page_number) -> PageBytes& { return pages.Get(page_number); };
+  if (!indexes.empty()) indexes.WriteBeforeRow(working_copy);
+  pages.Write(*target);
+  for (std::uint32_t page_number : map_pages) pages.Write(page_number);
+  pages.Write(location.home.page);
+  for (const RowPointer& old : retired) pages.Write(old.page);
+  if (!indexes.empty()) indexes.WriteAfterRow(working_copy);
+
+  result.location.data = RowPointer{*target, target_row};
+  result.location.chain = {location.home};
+  result.maps_changed = allocated;
+  return result;
+}
+
+}  // namespace jet

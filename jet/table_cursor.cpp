@@ -1,0 +1,112 @@
+#include "jet/table_cursor.h"
+
+#include "jet/bytes.h"
+
+namespace jet {
+namespace {
+
+constexpr std::size_t kMaxOverflowHops = 8;
+
+std::uint64_t Key(RowPointer pointer) { return (static_cast<std::uint64_t>(pointer.page) << 8) | pointer.row; }
+
+// Returns true when `page` is a data page of `table`.
+bool IsTableDataPage(const PageFile& file, const TableDefinition& table, const PageBytes& page) {
+  return page[0] == kDataPageType && Get32(page, file.format().page_owner_offset) == table.page;
+}
+
+}  // namespace
+
+std::optional<RowLocation> LocateRow(PageFile& file, const TableDefinition& table, RowPointer home) {
+  RowLocation location;
+  location.home = home;
+  RowPointer at = home;
+  for (std::size_t hop = 0;; ++hop) {
+    const PageRef page = file.Read(at.page);
+    if (!IsTableDataPage(file, table, *page)) file.Corrupt(at.page, "a row pointer leads to a page of another table");
+    const RowSlot slot = ReadRowSlot(file, at.page, *page, at.row);
+    if (hop == 0 && slot.deleted()) return std::nullopt;
+    if (!slot.overflow()) {
+      location.data = at;
+      return location;
+    }
+    if (hop == kMaxOverflowHops) file.Corrupt(at.page, "overflow row pointers form a loop");
+    if (slot.size() < 4) file.Corrupt(at.page, "an overflow row pointer is too short");
+    location.chain.push_back(at);
+    at = ReadRowPointer(std::span<const std::uint8_t>(page->data() + slot.start, 4));
+  }
+}
+
+TableCursor::TableCursor(PageFile& file, const TableDefinition& table)
+    : file_(file), table_(table), owned_(std::make_unique<UsageMap>(file, table.owned_map)) {}
+
+RowView TableCursor::view() const { return RowView(file_, location_.data.page, table_, row_); }
+
+void TableCursor::First() {
+  started_ = false;
+  at_end_ = false;
+  visited_targets_.clear();
+  Advance();
+}
+
+void TableCursor::Next() {
+  if (at_end_) return;
+  Advance();
+}
+
+void TableCursor::Refresh(const RowLocation& location, std::vector<std::uint8_t> row, bool map_changed) {
+  location_ = location;
+  row_ = std::move(row);
+  if (location_.data != location_.home) visited_targets_.insert(Key(location_.data));
+  if (map_changed) owned_ = std::make_unique<UsageMap>(file_, table_.owned_map);
+}
+
+void TableCursor::Advance() {
+  for (;;) {
+    if (!started_) {
+      const std::optional<std::uint32_t> first = owned_->NextPage(0);
+      if (!first) {
+        at_end_ = true;
+        return;
+      }
+      started_ = true;
+      page_ = *first;
+      next_slot_ = 0;
+    }
+    const PageRef page = file_.Read(page_);
+    const std::size_t count = IsTableDataPage(file_, table_, *page) ? RowCount(file_, page_, *page) : 0;
+    while (next_slot_ < count) {
+      const RowPointer home{page_, static_cast<std::uint8_t>(next_slot_++)};
+      const RowSlot slot = ReadRowSlot(file_, page_, *page, home.row);
+      if (slot.deleted()) continue;
+      if (!slot.overflow()) {
+        location_ = RowLocation{home, home, {}};
+        row_.assign(page->begin() + static_cast<std::ptrdiff_t>(slot.start), page->begin() + static_cast<std::ptrdiff_t>(slot.end));
+        RowView check(file_, page_, table_, row_);  // throws for a damaged row
+        return;
+      }
+      const std::optional<RowLocation> location = LocateRow(file_, table_, home);
+      if (!location) continue;
+      if (location->data != home && !visited_targets_.insert(Key(location->data)).second) continue;
+      const PageRef data_page = file_.Read(location->data.page);
+      const RowSlot data_slot = ReadRowSlot(file_, location->data.page, *data_page, location->data.row);
+      location_ = *location;
+      row_.assign(data_page->begin() + static_cast<std::ptrdiff_t>(data_slot.start),
+                  data_page->begin() + static_cast<std::ptrdiff_t>(data_slot.end));
+      RowView check(file_, location_.data.page, table_, row_);  // throws for a damaged row
+      return;
+    }
+    if (page_ == 0xFFFFFF) {
+      at_end_ = true;
+      return;
+    }
+    const std::optional<std::uint32_t> next = owned_->NextPage(page_ + 1);
+    if (!next) {
+      at_end_ = true;
+      return;
+    }
+    page_ = *next;
+    next_slot_ = 0;
+  }
+}
+
+}  // namespace jet

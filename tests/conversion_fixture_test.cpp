@@ -1,0 +1,163 @@
+// Converts copies of the Artikli fixtures with the real run over this engine
+// and checks the rows the file holds afterwards, the pages that changed, and
+// what happens to refused rows and refused databases.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "jet/data_page.h"
+#include "jet/errors.h"
+#include "tests/support/conversion_harness.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using testsupport::ConversionHarness;
+using testsupport::FixtureDir;
+using testsupport::Json;
+using testsupport::ReadBytes;
+using testsupport::ReadJsonFile;
+using testsupport::ReadRows;
+using testsupport::SameRow;
+using testsupport::ScratchDir;
+
+constexpr std::size_t kPageSize = 4096;
+
+struct Fixture {
+  std::string name;
+  Json sidecar;
+};
+
+std::vector<Fixture> ConvertibleFixtures() {
+  std::vector<Fixture> fixtures;
+  for (const auto& entry : std::filesystem::directory_iterator(FixtureDir() / "artikli")) {
+    if (entry.path().extension() != ".json") continue;
+    Json sidecar = ReadJsonFile(entry.path().string());
+    if (sidecar["table"].is_null()) continue;
+    if (!sidecar["password"].is_null() && sidecar["password"].Utf8() != "korpamilev") continue;
+    fixtures.push_back({entry.path().stem().string(), std::move(sidecar)});
+  }
+  std::sort(fixtures.begin(), fixtures.end(), [](const Fixture& a, const Fixture& b) { return a.name < b.name; });
+  return fixtures;
+}
+
+// Returns the rows the conversion must leave.
+const Json& ExpectedAfter(const Fixture& fixture) { return fixture.sidecar["rows_after"]; }
+
+void ExpectRows(const testsupport::Rows& rows, const Json& expected) {
+  ASSERT_EQ(rows.size(), expected.items.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_TRUE(SameRow(rows[i], expected.items[i])) << "row " << i << ": " << testsupport::Describe(rows[i]);
+  }
+}
+
+std::set<std::size_t> ChangedPages(const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& after) {
+  std::set<std::size_t> pages;
+  for (std::size_t page = 0; page * kPageSize < std::max(before.size(), after.size()); ++page) {
+    const std::size_t at = page * kPageSize;
+    if (at >= before.size() || at >= after.size() ||
+        !std::equal(before.begin() + static_cast<std::ptrdiff_t>(at), before.begin() + static_cast<std::ptrdiff_t>(at + kPageSize),
+                    after.begin() + static_cast<std::ptrdiff_t>(at))) {
+      pages.insert(page);
+    }
+  }
+  return pages;
+}
+
+// Returns the pages holding the data of the rows whose values differ between
+// `before` and `after` in the sidecar (scan order is the same).
+std::set<std::size_t> PagesOfChangedRows(const std::filesystem::path& path, const Json& sidecar, const Json& after) {
+  jet::Database database(jet::OpenFile(path, jet::OpenMode::kReadOnly), sidecar["password"].is_null() ? std::nullopt : std::optional(sidecar["password"].text));
+  const auto entry = jet::FindTable(database.pages(), sidecar["table"].text);
+  const jet::TableDefinition definition = jet::ReadTableDefinition(database.pages(), entry->definition_page);
+  jet::TableCursor cursor(database.pages(), definition);
+  std::set<std::size_t> pages;
+  std::size_t i = 0;
+  for (cursor.First(); !cursor.AtEnd(); cursor.Next(), ++i) {
+    const Json& old_row = sidecar["rows_before"].items.at(i);
+    const Json& new_row = after.items.at(i);
+    for (std::size_t c = 0; c < old_row.items.size(); ++c) {
+      if (old_row.items[c].text != new_row.items[c].text) pages.insert(cursor.location().data.page);
+    }
+  }
+  return pages;
+}
+
+TEST(ConversionFixtureTest, EveryArtikliFixtureConvertsAsItsSidecarSays) {
+  const std::vector<Fixture> fixtures = ConvertibleFixtures();
+  ASSERT_GE(fixtures.size(), 13u);
+  for (const Fixture& fixture : fixtures) {
+    SCOPED_TRACE(fixture.name);
+    ScratchDir scratch;
+    const std::filesystem::path path = scratch.Copy("artikli/" + fixture.name + ".mdb");
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    const std::set<std::size_t> row_pages = PagesOfChangedRows(path, fixture.sidecar, ExpectedAfter(fixture));
+    {
+      ConversionHarness harness(path, testsupport::FromHex(fixture.sidecar["labels_cp1251_hex"].Utf8()));
+      harness.Run();
+      ASSERT_EQ(harness.ui.messages.size(), 1u);
+    }
+    const std::optional<std::u16string> password =
+        fixture.sidecar["password"].is_null() ? std::nullopt : std::optional(fixture.sidecar["password"].text);
+    ExpectRows(ReadRows(path, password, fixture.sidecar["table"].text), ExpectedAfter(fixture));
+
+    // Only pages holding changed rows were written, unless rows had to move.
+    const std::set<std::size_t> changed = ChangedPages(before, ReadBytes(path));
+    if (fixture.name == "artikli-packed") {
+      EXPECT_TRUE(std::includes(changed.begin(), changed.end(), row_pages.begin(), row_pages.end()));
+      EXPECT_GT(ReadBytes(path).size(), before.size());
+    } else if (fixture.name == "artikli-indexed") {
+      // The index pages change too, and split into new pages (index_conversion_test.cpp checks them).
+      EXPECT_TRUE(std::includes(changed.begin(), changed.end(), row_pages.begin(), row_pages.end()));
+      EXPECT_GT(ReadBytes(path).size(), before.size());
+    } else {
+      EXPECT_EQ(changed, row_pages);
+      EXPECT_EQ(ReadBytes(path).size(), before.size());
+    }
+  }
+}
+
+TEST(ConversionFixtureTest, RefusedDatabasesAreLeftByteIdentical) {
+  struct Case {
+    std::string fixture;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"artikli-other-password", "Not a valid password."},
+      {"no-artikli",
+       "The Microsoft Jet database engine cannot find the input table or query 'Artikli'. Make sure it exists and that "
+       "its name is spelled correctly."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    ScratchDir scratch;
+    const std::filesystem::path path = scratch.Copy("artikli/" + c.fixture + ".mdb");
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    ConversionHarness harness(path, std::string(conversion::kDefaultFiscalLabels));
+    try {
+      harness.Run();
+      ADD_FAILURE() << "the run went through";
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(error.what(), c.message);
+    }
+    EXPECT_TRUE(harness.ui.messages.empty());
+    harness.connection.Close();
+    EXPECT_EQ(ReadBytes(path), before);
+  }
+}
+
+TEST(ConversionFixtureTest, SecondRunFindsTheConnectionOpenAndChangesNothing) {
+  ScratchDir scratch;
+  const std::filesystem::path path = scratch.Copy("artikli/artikli-basic.mdb");
+  ConversionHarness harness(path, std::string(conversion::kDefaultFiscalLabels));
+  harness.Run();
+  harness.connection.Flush();
+  const std::vector<std::uint8_t> once = ReadBytes(path);
+  harness.Run();
+  EXPECT_TRUE(harness.connection.connected());
+  EXPECT_EQ(harness.ui.messages.size(), 2u);
+  harness.connection.Close();
+  EXPECT_EQ(ReadBytes(path), once);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// Compares this engine with readers nobody here wrote: jetdump against
+// mdb-export on the fixtures as they are, and mdb-export and mdb-reader on
+// converted copies against the sidecars' "after" rows. Skipped only when a
+// reader is not installed.
+#include <gtest/gtest.h>
+
+#include "tests/support/conversion_harness.h"
+#include "tests/support/external_reader.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using testsupport::FixtureDir;
+using testsupport::Json;
+using testsupport::ReadJsonFile;
+using testsupport::ScratchDir;
+using testsupport::TextRows;
+
+const std::string kMdbExport = FRN_MDB_EXPORT;
+const std::string kNode = FRN_NODE;
+const std::string kJetdump = FRN_JETDUMP;
+const std::filesystem::path kOracleDir = FRN_ORACLE_DIR;
+
+bool HaveMdbExport() { return !kMdbExport.empty() && std::filesystem::exists(kMdbExport); }
+bool HaveMdbReader() {
+  return !kNode.empty() && std::filesystem::exists(kNode) && std::filesystem::exists(kOracleDir / "node_modules/mdb-reader");
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(ExternalReadersTest, JetdumpAgreesWithMdbExportOnEveryFixture) {
+  if (!HaveMdbExport()) GTEST_SKIP() << "mdb-export is not installed";
+  int tables = 0;
+  for (const char* folder : {"artikli", "real"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(FixtureDir() / folder)) {
+      if (entry.path().extension() != ".mdb") continue;
+      const Json sidecar = ReadJsonFile(std::filesystem::path(entry.path()).replace_extension(".json").string());
+      if (sidecar.Has("jet_version_byte") && sidecar["jet_version_byte"].number != 1) continue;
+      const std::string password = sidecar["password"].is_null() ? "" : sidecar["password"].Utf8();
+      std::string list_command = testsupport::ShellQuote(kJetdump);
+      if (!password.empty()) list_command += " --password " + testsupport::ShellQuote(password);
+      for (const std::string& table : Lines(testsupport::RunProgram(list_command + " --list " + testsupport::ShellQuote(entry.path().string())))) {
+        SCOPED_TRACE(entry.path().filename().string() + " " + table);
+        const TextRows ours = testsupport::JetdumpRows(kJetdump, entry.path(), table, password);
+        const TextRows theirs = testsupport::MdbExportRows(kMdbExport, entry.path(), table);
+        EXPECT_EQ(testsupport::FirstDifference(testsupport::BlankAsNull(ours), testsupport::BlankAsNull(theirs)), "");
+        ++tables;
+      }
+    }
+  }
+  EXPECT_GE(tables, 35);
+}
+
+TEST(ExternalReadersTest, ConvertedCopiesReadAsTheAfterRowsInOtherReaders) {
+  if (!HaveMdbExport() && !HaveMdbReader()) GTEST_SKIP() << "neither mdb-export nor mdb-reader is installed";
+  const char* fixtures[] = {"artikli-basic", "artikli-packed", "artikli-overflow", "artikli-memo", "artikli-narrow",
+                            "artikli-deleted", "artikli-encoded", "artikli-real-access", "artikli-name-case", "artikli-no-password", "artikli-indexed"};
+  for (const char* name : fixtures) {
+    SCOPED_TRACE(name);
+    const Json sidecar = ReadJsonFile((FixtureDir() / "artikli" / (std::string(name) + ".json")).string());
+    ScratchDir scratch;
+    const std::filesystem::path path = scratch.Copy(std::string("artikli/") + name + ".mdb");
+    {
+      testsupport::ConversionHarness harness(path, testsupport::FromHex(sidecar["labels_cp1251_hex"].Utf8()));
+      harness.Run();
+    }
+    TextRows expected;
+    for (const Json& row : sidecar["rows_after"].items) expected.push_back(testsupport::NormaliseRow(row));
+    const std::string table = sidecar["table"].Utf8();
+    if (HaveMdbExport()) {
+      SCOPED_TRACE("mdb-export");
+      EXPECT_EQ(testsupport::FirstDifference(testsupport::BlankAsNull(testsupport::MdbExportRows(kMdbExport, path, table)),
+                                              testsupport::BlankAsNull(expected)),
+              "");
+    }
+    if (HaveMdbReader()) {
+      SCOPED_TRACE("mdb-reader");
+      EXPECT_EQ(testsupport::FirstDifference(testsupport::MdbReaderRows(kNode, kOracleDir, path, table), expected), "");
+    }
+  }
+}
+
+}  // namespace
