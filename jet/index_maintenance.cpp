@@ -92,6 +92,8 @@ std::vector<std::uint8_t> PageFileIndexStore::ReadPage(std::uint32_t page_number
 IndexMaintenance::IndexMaintenance(PageFile& file, const TableDefinition& table, RowPointer home, const RowView& old_row,
                                    const RowView& new_row, std::span<const Column* const> changed)
     : file_(file) {
+  // Most posts change no indexed column; they need not read the indexes.
+  if (std::none_of(changed.begin(), changed.end(), [&](const Column* column) { return table.IsIndexed(*column); })) return;
   PageFileIndexStore store(file);
   for (const IndexDefinition& index : ReadTableIndexes(file, table)) {
     const bool touched = std::any_of(changed.begin(), changed.end(),
