@@ -3,8 +3,9 @@
 // and table: a connection description names the file and the password, the
 // table walks its rows in scan order and writes each posted row at once.
 //
-// Writes are durable after Flush(), Close() or destruction of the
-// connection. Index maintenance is left to a later layer: a change to an
+// Posted rows are written when the walk leaves their page and are durable
+// once the walk reaches the end of the table, and after Flush(), Close() or
+// destruction of the connection. Index maintenance is left to a later layer: a change to an
 // indexed column is refused at post.
 #ifndef JET_ADO_H_
 #define JET_ADO_H_
@@ -111,7 +112,9 @@ class ADOTable : public conversion::DataTable {
   // The row then stays in edit mode and nothing was written.
   void Post() override;
   void Cancel() override;
-  // Moves on; a pending edit is posted first, as ADO does.
+  // Moves on; a pending edit is posted first, as ADO does. Rows posted on
+  // the page the walk leaves are written; at the end of the table, and when
+  // the move fails, every change is also flushed to disk.
   void Next() override;
 
   const TableDefinition& definition() const;
