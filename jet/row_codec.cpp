@@ -322,7 +322,7 @@ Value DecodeValue(PageFile& file, const RowView& row, const Column& column) {
       for (int i = 0; i < 4; ++i) words[i] = Get32(b, 1 + 4 * static_cast<std::size_t>(i));
       value.kind = ValueKind::kDecimal;
       const std::size_t scale = column.scale > 28 ? 28 : column.scale;
-      value.exact = ScaleDecimal(Digits128(words), scale, (b[0] & 0x80) != 0);
+      value.exact = ScaleDecimal(Digits128(words), scale, b[0] != 0);
       break;
     }
     case ColumnType::kText:
