@@ -62,19 +62,24 @@ TEST(ExternalReadersTest, JetdumpAgreesWithMdbExportOnEveryFixture) {
 
 TEST(ExternalReadersTest, ConvertedCopiesReadAsTheAfterRowsInOtherReaders) {
   if (!HaveMdbExport() && !HaveMdbReader()) GTEST_SKIP() << "neither mdb-export nor mdb-reader is installed";
-  const char* fixtures[] = {"artikli-basic", "artikli-packed", "artikli-overflow", "artikli-memo", "artikli-narrow",
-                            "artikli-deleted", "artikli-encoded", "artikli-real-access", "artikli-name-case", "artikli-no-password"};
-  for (const char* name : fixtures) {
+  int converted = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(FixtureDir() / "artikli")) {
+    if (entry.path().extension() != ".json") continue;
+    const Json sidecar = ReadJsonFile(entry.path().string());
+    if (sidecar["table"].is_null() || (!sidecar["password"].is_null() && sidecar["password"].Utf8() != "korpamilev")) continue;
+    const std::string name = entry.path().stem().string();
     SCOPED_TRACE(name);
-    const Json sidecar = ReadJsonFile((FixtureDir() / "artikli" / (std::string(name) + ".json")).string());
+    ++converted;
     ScratchDir scratch;
-    const std::filesystem::path path = scratch.Copy(std::string("artikli/") + name + ".mdb");
+    const std::filesystem::path path = scratch.Copy("artikli/" + name + ".mdb");
     {
       testsupport::ConversionHarness harness(path, testsupport::FromHex(sidecar["labels_cp1251_hex"].Utf8()));
       harness.Run();
     }
     TextRows expected;
-    for (const Json& row : sidecar["rows_after"].items) expected.push_back(testsupport::NormaliseRow(row));
+    // Until index maintenance lands, posts to an indexed rate are refused.
+    const Json& after = name == "artikli-indexed" ? sidecar["rows_before"] : sidecar["rows_after"];
+    for (const Json& row : after.items) expected.push_back(testsupport::NormaliseRow(row));
     const std::string table = sidecar["table"].Utf8();
     if (HaveMdbExport()) {
       SCOPED_TRACE("mdb-export");
@@ -87,6 +92,7 @@ TEST(ExternalReadersTest, ConvertedCopiesReadAsTheAfterRowsInOtherReaders) {
       EXPECT_EQ(testsupport::FirstDifference(testsupport::MdbReaderRows(kNode, kOracleDir, path, table), expected), "");
     }
   }
+  EXPECT_GE(converted, 14);
 }
 
 }  // namespace
