@@ -13,6 +13,12 @@
 namespace jet {
 namespace {
 
+// Memo and OLE field in the row (12 bytes, then inline data):
+//   0   4   length (bits 0-29); bit 31: data follows inline, bit 30: data is
+//           one long-value row, neither: a chain of long-value rows, each
+//           starting with the row pointer of the next
+//   4   4   row pointer of the (first) long-value row: row, 3-byte page
+//   8   4   unused
 constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFF;
 constexpr std::uint32_t kLongValueInline = 0x80000000;
 constexpr std::uint32_t kLongValueSingleRow = 0x40000000;

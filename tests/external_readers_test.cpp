@@ -37,6 +37,42 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+TEST(JetdumpTest, ListsTablesAndReportsErrorsOnStandardError) {
+  const std::string jetdump = testsupport::ShellQuote(kJetdump);
+  const std::string real_access = testsupport::ShellQuote((FixtureDir() / "artikli/artikli-real-access.mdb").string());
+  EXPECT_EQ(testsupport::RunProgram(jetdump + " --password korpamilev --list " + real_access),
+            "Table1\nTable2\nTable3\nTable4\nArtikli\n");
+  const std::string dump = testsupport::RunProgram(jetdump + " --password korpamilev " +
+                                                   testsupport::ShellQuote((FixtureDir() / "artikli/artikli-basic.mdb").string()));
+  EXPECT_EQ(dump.substr(0, dump.find('\n')), "{\"table\": \"Artikli\"}");
+  EXPECT_EQ(Lines(dump).size(), 41u);
+  struct Case {
+    std::string arguments;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"--list " + real_access, "jetdump: Not a valid password.\n"},
+      {"--password korpamilev --table Kupci " + real_access, "jetdump: no table 'Kupci' in '" +
+                                                                 (FixtureDir() / "artikli/artikli-real-access.mdb").string() + "'\n"},
+      {"--list nema.mdb", "jetdump: Could not find file 'nema.mdb'.\n"},
+      {"--list --table X " + real_access, "usage: jetdump [--password P] [--list | --table NAME] FILE\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::string error;
+    try {
+      testsupport::RunProgram(jetdump + " " + c.arguments + " 2>&1 >/dev/null");
+      ADD_FAILURE() << "exited with 0";
+    } catch (const std::runtime_error&) {
+    }
+    FILE* pipe = ::popen((jetdump + " " + c.arguments + " 2>&1 >/dev/null").c_str(), "r");
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) error.append(buffer, n);
+    ::pclose(pipe);
+    EXPECT_EQ(error, c.error);
+  }
+}
+
 TEST(ExternalReadersTest, JetdumpAgreesWithMdbExportOnEveryFixture) {
   if (!HaveMdbExport()) GTEST_SKIP() << "mdb-export is not installed";
   int tables = 0;
