@@ -160,6 +160,51 @@ TEST(ConversionFixtureTest, SecondRunFindsTheConnectionOpenAndChangesNothing) {
   EXPECT_EQ(ReadBytes(path), once);
 }
 
+TEST(ConversionFixtureTest, GrowthPastWhatTheUsageMapsCoverIsRefusedWritingNothing) {
+  ScratchDir scratch;
+  const std::filesystem::path path = scratch.Copy("artikli/artikli-many.mdb");
+  const std::string text = path.string();
+  const std::u16string long_name(40, u'Ш');
+  std::size_t grown = 0;
+  {
+    jet::ADOConnection connection;
+    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
+                                   u";Jet OLEDB:Database Password=korpamilev;");
+    connection.Open();
+    jet::ADOTable table(connection, "Artikli");
+    table.Open();
+    std::string refusal;
+    for (table.First(); !table.AtEnd() && refusal.empty(); table.Next()) {
+      table.Edit();
+      table.FieldByName("Naziv").SetText(long_name);
+      try {
+        table.Post();
+        ++grown;
+      } catch (const jet::Unsupported& error) {
+        refusal = error.what();
+        table.Cancel();
+      }
+    }
+    ASSERT_EQ(refusal, "The row no longer fits its page, and the usage maps of '" + text +
+                           "' cannot take a new page; extending them is not supported.");
+    // A refused post writes nothing.
+    connection.Flush();
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    table.Edit();
+    table.FieldByName("Naziv").SetText(long_name);
+    EXPECT_THROW(table.Post(), jet::Unsupported);
+    table.Cancel();
+    connection.Flush();
+    EXPECT_EQ(ReadBytes(path), before);
+  }
+  const testsupport::Rows rows = ReadRows(path, u"korpamilev", u"Artikli");
+  ASSERT_EQ(rows.size(), 50000u);
+  std::size_t long_names = 0;
+  for (const auto& row : rows) long_names += row[1].text == long_name;
+  EXPECT_EQ(long_names, grown);
+  EXPECT_GT(grown, 1000u);
+}
+
 TEST(ConversionFixtureTest, ARowMovedTwiceLeavesItsOldCopyDeleted) {
   ScratchDir scratch;
   const std::filesystem::path path = scratch.Copy("artikli/artikli-packed.mdb");
