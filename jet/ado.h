@@ -106,10 +106,14 @@ class ADOTable : public conversion::DataTable {
   bool AtEnd() override;
   conversion::DataField& FieldByName(std::string_view name) override;
   void Edit() override;
-  // Writes the pending values. Refusals (runtime_error): kFieldTooSmallMessage,
-  // a value that is not a number for a numeric column, an indexed column,
-  // a row changed by another program since it was read, a read-only file.
-  // The row then stays in edit mode and nothing was written.
+  // Writes the pending values: in place when the row keeps its size, by
+  // re-packing its page when it grows but fits, else by moving it to a page
+  // with room. Refusals (runtime_error): kFieldTooSmallMessage, a value that
+  // is not a number for a numeric column, an indexed column, a row changed
+  // by another program since it was read (kRowChangedMessage), a read-only
+  // file; Unsupported for a move the usage maps cannot take. The row then
+  // stays in edit mode and nothing of it was written. IoError when the disk
+  // fails.
   void Post() override;
   void Cancel() override;
   // Moves on; a pending edit is posted first, as ADO does. Rows posted on
