@@ -55,7 +55,10 @@ TEST(JetdumpTest, ListsTablesAndReportsErrorsOnStandardError) {
       {"--password korpamilev --table Kupci " + real_access, "jetdump: no table 'Kupci' in '" +
                                                                  (FixtureDir() / "artikli/artikli-real-access.mdb").string() + "'\n"},
       {"--list nema.mdb", "jetdump: Could not find file 'nema.mdb'.\n"},
-      {"--list --table X " + real_access, "usage: jetdump [--password P] [--list | --table NAME] FILE\n"},
+      {"--list --table X " + real_access, "usage: jetdump [--password P] [--list | --table NAME [--index NAME]] FILE\n"},
+      {"--password korpamilev --index PoreskaStopa " + real_access,
+       "usage: jetdump [--password P] [--list | --table NAME [--index NAME]] FILE\n"},
+      {"--password korpamilev --table Artikli --index Stopa " + real_access, "jetdump: no index 'Stopa' on table 'Artikli'\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
