@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/unicode.h"
+
 namespace jet {
 
 class ConnectionString {
@@ -26,9 +28,7 @@ class ConnectionString {
   std::map<std::u16string, std::u16string> values_;  // keys folded to lower case
 };
 
-// Returns UTF-16 text as UTF-8 (for paths and messages). Encoding: UTF-16 ->
-// UTF-8; a lone surrogate becomes U+FFFD.
-std::string ToUtf8(std::u16string_view text);
+using conversion::ToUtf8;
 
 }  // namespace jet
 

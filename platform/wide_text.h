@@ -1,12 +1,12 @@
 // Wide (UTF-16) text helpers shared by the registry reader and the path
-// mapping: Wine's way of comparing names without regard to case, and the
-// conversions to and from UTF-8, the encoding of Unix file names and of
-// this program's messages.
+// mapping: Wine's way of comparing names without regard to case.
 #ifndef PLATFORM_WIDE_TEXT_H_
 #define PLATFORM_WIDE_TEXT_H_
 
 #include <string>
 #include <string_view>
+
+#include "conversion/unicode.h"
 
 namespace platform {
 
@@ -22,11 +22,8 @@ std::u16string FoldCase(std::u16string_view text);
 // Returns <0, 0 or >0.
 int CompareIgnoringCase(std::u16string_view a, std::u16string_view b);
 
-// Returns `text` as UTF-8. A surrogate without its partner becomes U+FFFD.
-std::string ToUtf8(std::u16string_view text);
-
-// Returns UTF-8 `text` as UTF-16. Invalid bytes become U+FFFD.
-std::u16string FromUtf8(std::string_view text);
+using conversion::FromUtf8;
+using conversion::ToUtf8;
 
 }  // namespace platform
 

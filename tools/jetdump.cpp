@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "conversion/unicode.h"
 #include "jet/catalog.h"
 #include "jet/connection_string.h"
 #include "jet/database.h"
@@ -27,35 +28,8 @@ namespace {
 
 constexpr const char* kUsage = "usage: jetdump [--password P] [--list | --table NAME [--index NAME]] FILE\n";
 
-// Encoding: UTF-8 (command line) -> UTF-16; invalid bytes become U+FFFD.
-std::u16string FromUtf8(std::string_view text) {
-  std::u16string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    std::uint32_t c = 0xFFFD;
-    std::size_t n = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0 && i + 1 < text.size()) {
-      c = ((b & 0x1Fu) << 6) | (text[i + 1] & 0x3F);
-      n = 2;
-    } else if ((b & 0xF0) == 0xE0 && i + 2 < text.size()) {
-      c = ((b & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3F);
-      n = 3;
-    } else if ((b & 0xF8) == 0xF0 && i + 3 < text.size()) {
-      c = ((b & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) | (text[i + 3] & 0x3F);
-      n = 4;
-    }
-    i += n;
-    if (c >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-  }
-  return out;
-}
+// Encoding: the command line is UTF-8.
+using conversion::FromUtf8;
 
 std::string JsonString(std::u16string_view text) {
   const std::string utf8 = jet::ToUtf8(text);
