@@ -234,6 +234,7 @@ void ADOTable::Open() {
 }
 
 void ADOTable::Close() {
+  fields_by_name_.clear();
   fields_.clear();
   cursor_.reset();
   definition_.reset();
@@ -268,10 +269,13 @@ bool ADOTable::AtEnd() {
 
 conversion::DataField& ADOTable::FieldByName(std::string_view name) {
   CheckOpen();
+  const auto known = fields_by_name_.find(name);
+  if (known != fields_by_name_.end()) return *known->second;
   const Column* column = definition_->FindColumn(Widen(name));
   if (!column) throw std::runtime_error(kNoSuchFieldMessage);
   std::unique_ptr<Field>& field = fields_[column->number];
   if (!field) field = std::make_unique<Field>(*this, *column);
+  fields_by_name_.emplace(std::string(name), field.get());
   return *field;
 }
 
