@@ -215,7 +215,13 @@ class ADOTable::Field : public conversion::DataField {
 ADOTable::ADOTable(ADOConnection& connection, std::string table_name)
     : connection_(connection), table_name_(std::move(table_name)) {}
 
-ADOTable::~ADOTable() = default;
+ADOTable::~ADOTable() {
+  try {
+    Close();
+  } catch (const std::exception&) {
+    // A destructor cannot report; the connection's Close() writes again.
+  }
+}
 
 void ADOTable::Open() {
   if (cursor_ && generation_ == connection_.generation() && connection_.connected()) return;
@@ -234,6 +240,7 @@ void ADOTable::Open() {
 }
 
 void ADOTable::Close() {
+  if (cursor_ && connection_.connected() && generation_ == connection_.generation()) connection_.database().pages().WriteBack();
   fields_by_name_.clear();
   fields_.clear();
   cursor_.reset();
@@ -259,6 +266,7 @@ const TableDefinition& ADOTable::definition() const {
 void ADOTable::First() {
   CheckOpen();
   Cancel();
+  connection_.database().pages().WriteBack();
   cursor_->First();
 }
 
@@ -327,7 +335,16 @@ void ADOTable::Cancel() {
 void ADOTable::Next() {
   CheckOpen();
   if (editing_) Post();
-  cursor_->Next();
+  // What was posted reaches the file when the walk leaves its page.
+  PageFile& pages = connection_.database().pages();
+  const std::uint32_t page = cursor_->AtEnd() ? 0 : cursor_->location().home.page;
+  try {
+    cursor_->Next();
+  } catch (...) {
+    pages.WriteBack();
+    throw;
+  }
+  if (cursor_->AtEnd() || cursor_->location().home.page != page) pages.WriteBack();
 }
 
 }  // namespace jet

@@ -131,9 +131,7 @@ class ADOTable : public conversion::DataTable {
   bool editing_ = false;
   std::map<std::uint16_t, std::u16string> pending_;  // column number -> text
   std::map<std::uint16_t, std::unique_ptr<Field>> fields_;
-  // Names already asked for, as given: the run asks for the same column on
-  // every row, and matching it without regard to case is not free.
-  std::map<std::string, Field*, std::less<>> fields_by_name_;
+  std::map<std::string, Field*, std::less<>> fields_by_name_;  // as asked for
 };
 
 }  // namespace jet

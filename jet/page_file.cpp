@@ -1,5 +1,6 @@
 #include "jet/page_file.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "jet/bytes.h"
@@ -44,8 +45,6 @@ void PageFile::Remember(std::uint32_t page_number, PageRef page) {
     cache_.erase(found);
   }
   recent_.push_front(page_number);
-  last_number_ = page_number;
-  last_page_ = page;
   cache_.emplace(page_number, std::make_pair(std::move(page), recent_.begin()));
   while (cache_.size() > cache_pages_) {
     cache_.erase(recent_.back());
@@ -54,13 +53,10 @@ void PageFile::Remember(std::uint32_t page_number, PageRef page) {
 }
 
 PageRef PageFile::Read(std::uint32_t page_number) {
-  if (last_page_ && last_number_ == page_number) return last_page_;
   auto found = cache_.find(page_number);
   if (found != cache_.end()) {
     recent_.splice(recent_.begin(), recent_, found->second.second);
-    last_number_ = page_number;
-    last_page_ = found->second.first;
-    return last_page_;
+    return found->second.first;
   }
   auto page = std::make_shared<const PageBytes>(ReadFromFile(page_number));
   Remember(page_number, page);
@@ -73,18 +69,14 @@ void PageFile::Write(std::uint32_t page_number, const PageBytes& page) {
   if (page_number == 0 || page_number > page_count_ || page.size() != page_size()) {
     throw std::logic_error("page write outside the file");
   }
+  if (Staged(page_number)) throw std::logic_error("direct write of a staged page");
   PageBytes encoded = page;
   ApplyPageEncoding(header_, page_number, encoded);
   try {
     file_->WriteAt(static_cast<std::uint64_t>(page_number) * page_size(), encoded);
   } catch (...) {
     // What is on disk is unknown now; read it again when next needed.
-    auto found = cache_.find(page_number);
-    if (found != cache_.end()) {
-      recent_.erase(found->second.second);
-      cache_.erase(found);
-    }
-    if (last_number_ == page_number) last_page_.reset();
+    Forget(page_number);
     throw;
   }
   ++pages_written_;
@@ -92,6 +84,58 @@ void PageFile::Write(std::uint32_t page_number, const PageBytes& page) {
   Remember(page_number, std::make_shared<const PageBytes>(page));
 }
 
-void PageFile::Sync() { file_->Sync(); }
+void PageFile::Forget(std::uint32_t page_number) {
+  auto found = cache_.find(page_number);
+  if (found != cache_.end()) {
+    recent_.erase(found->second.second);
+    cache_.erase(found);
+  }
+}
+
+void PageFile::Stage(std::uint32_t page_number, const PageBytes& page, const PageBytes& disk_image) {
+  if (page_number == 0 || page_number >= page_count_ || page.size() != page_size()) throw std::logic_error("staging a page outside the file");
+  bool found = false;
+  for (auto& [number, entry] : staged_) {
+    if (number == page_number) {
+      entry.first = page;
+      found = true;
+    }
+  }
+  if (!found) staged_.emplace_back(page_number, std::make_pair(page, disk_image));
+  Remember(page_number, std::make_shared<const PageBytes>(page));
+}
+
+const std::pair<PageBytes, PageBytes>* PageFile::Staged(std::uint32_t page_number) const {
+  for (const auto& [number, entry] : staged_) {
+    if (number == page_number) return &entry;
+  }
+  return nullptr;
+}
+
+void PageFile::WriteBack() {
+  std::vector<std::pair<std::uint32_t, std::pair<PageBytes, PageBytes>>> staged;
+  staged.swap(staged_);
+  bool conflict = false;
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    const auto& [page_number, entry] = staged[i];
+    try {
+      if (ReadFromFile(page_number) != entry.second) {
+        Forget(page_number);
+        conflict = true;
+        continue;
+      }
+      Write(page_number, entry.first);
+    } catch (...) {
+      for (std::size_t j = i; j < staged.size(); ++j) Forget(staged[j].first);
+      throw;
+    }
+  }
+  if (conflict) throw std::runtime_error(kRowChangedMessage);
+}
+
+void PageFile::Sync() {
+  WriteBack();
+  file_->Sync();
+}
 
 }  // namespace jet

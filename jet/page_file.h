@@ -8,6 +8,9 @@
 //   2. A cached page equals what this object last read from or wrote to the
 //      file at that page.
 //   3. Page 0 (the header) is never written.
+//   4. A staged page is in the cache as staged; it reaches the file at the
+//      next WriteBack(), Sync() or Write(), and only if the disk still holds
+//      what it held when the page was first staged.
 // What goes into a page and in which order pages are written is left to the
 // callers (row_update.h).
 #ifndef JET_PAGE_FILE_H_
@@ -26,6 +29,10 @@
 namespace jet {
 
 using PageBytes = std::vector<std::uint8_t>;
+
+// ADO's text for a row another program changed after it was read.
+inline constexpr const char* kRowChangedMessage =
+    "Row cannot be located for updating. Some values may have been changed since it was last read.";
 using PageRef = std::shared_ptr<const PageBytes>;
 
 class PageFile {
@@ -53,7 +60,22 @@ class PageFile {
   // append a page. Throws IoError; the cache then forgets the page.
   void Write(std::uint32_t page_number, const PageBytes& page);
 
-  // Makes every write so far durable.
+  // Keeps `page` as the new content of `page_number` until WriteBack();
+  // `disk_image` is what the file holds there now (kept from the first
+  // staging on). Lets several posts to one page cost one write.
+  void Stage(std::uint32_t page_number, const PageBytes& page, const PageBytes& disk_image);
+
+  // Returns the staged content of a page and the disk image it was staged
+  // over, or nullptr when the page is not staged.
+  const std::pair<PageBytes, PageBytes>* Staged(std::uint32_t page_number) const;
+
+  // Writes every staged page, in the order first staged. A page whose disk
+  // copy another program changed meanwhile is not written: the changes
+  // staged on it are dropped and runtime_error(kRowChangedMessage) thrown
+  // after the other pages are written.
+  void WriteBack();
+
+  // Writes back staged pages and makes every write so far durable.
   void Sync();
 
   // Throws CorruptDatabase for `page_number` with `detail`.
@@ -62,18 +84,16 @@ class PageFile {
  private:
   PageBytes ReadFromFile(std::uint32_t page_number);
   void Remember(std::uint32_t page_number, PageRef page);
+  void Forget(std::uint32_t page_number);
 
   std::unique_ptr<File> file_;
   DatabaseHeader header_;
   std::size_t cache_pages_;
   std::uint32_t page_count_;
   std::size_t pages_written_ = 0;
+  std::vector<std::pair<std::uint32_t, std::pair<PageBytes, PageBytes>>> staged_;  // page, (content, disk image)
   std::list<std::uint32_t> recent_;  // most recently used first
   std::unordered_map<std::uint32_t, std::pair<PageRef, std::list<std::uint32_t>::iterator>> cache_;
-  // The page Read returned last, also in the cache and first in recent_: a
-  // walk asks for the same page many times in a row.
-  std::uint32_t last_number_ = 0;
-  PageRef last_page_;
 };
 
 }  // namespace jet

@@ -137,13 +137,16 @@ RowView::RowView(const PageFile& file, std::uint32_t page_number, const TableDef
   const std::size_t var_count = Get16(row, mask_start - 2);
   if (mask_start < 2 + 4 + 2 * var_count) file_.Corrupt(page_number, "a row is too short for its variable columns");
   const std::size_t table_start = mask_start - 4 - 2 * var_count;
-  var_offsets_.resize(var_count + 1);
+  var_count_ = var_count;
+  mask_start_ = mask_start;
   for (std::size_t i = 0; i <= var_count; ++i) {
-    var_offsets_[i] = Get16(row, mask_start - 4 - 2 * i);
-    if (var_offsets_[i] < 2 || var_offsets_[i] > table_start) file_.Corrupt(page_number, "a row's variable offsets point outside it");
+    const std::size_t offset = var_offset(i);
+    if (offset < 2 || offset > table_start) file_.Corrupt(page_number, "a row's variable offsets point outside it");
   }
-  fixed_end_ = var_offsets_[0];
+  fixed_end_ = var_offset(0);
 }
+
+std::size_t RowView::var_offset(std::size_t i) const { return Get16(row_, mask_start_ - 4 - 2 * i); }
 
 bool RowView::MaskBit(const Column& column) const {
   if (column.number >= column_count_) return false;
@@ -160,8 +163,8 @@ std::optional<std::span<const std::uint8_t>> RowView::Raw(const Column& column) 
     return row_.subspan(start, column.length);
   }
   if (!has_var_table_ || column.var_index >= var_count()) return std::nullopt;
-  const std::size_t start = var_offsets_[column.var_index];
-  const std::size_t end = var_offsets_[column.var_index + 1];
+  const std::size_t start = var_offset(column.var_index);
+  const std::size_t end = var_offset(column.var_index + 1u);
   if (start > end) file_.Corrupt(page_number_, "a variable column has a negative length");
   return row_.subspan(start, end - start);
 }

@@ -53,9 +53,9 @@ class RowView {
   std::span<const std::uint8_t> row() const { return row_; }
   std::size_t column_count() const { return column_count_; }
   bool has_var_table() const { return has_var_table_; }
-  std::size_t var_count() const { return var_offsets_.empty() ? 0 : var_offsets_.size() - 1; }
+  std::size_t var_count() const { return var_count_; }
   // Returns the start of variable slot i (i == var_count(): EOD).
-  std::size_t var_offset(std::size_t i) const { return var_offsets_[i]; }
+  std::size_t var_offset(std::size_t i) const;
   std::size_t fixed_end() const { return fixed_end_; }
   std::span<const std::uint8_t> null_mask() const { return null_mask_; }
 
@@ -66,7 +66,8 @@ class RowView {
   std::size_t column_count_ = 0;
   std::span<const std::uint8_t> null_mask_;
   bool has_var_table_ = false;
-  std::vector<std::size_t> var_offsets_;
+  std::size_t var_count_ = 0;
+  std::size_t mask_start_ = 0;
   std::size_t fixed_end_ = 0;  // where fixed data must end
 };
 

@@ -17,33 +17,49 @@ namespace {
 
 constexpr RowPointer kGlobalMap{1, 0};
 
-// The pages one update works on: fresh from disk, changed in memory, then
-// written in the order the invariants need.
+[[noreturn]] void ThrowRowChanged() { throw std::runtime_error(kRowChangedMessage); }
+
+// The pages one update works on, changed in memory, then staged or written
+// in the order the invariants need. A page starts from its staged content
+// when an earlier post staged it, else from the disk; either way the disk
+// must still hold what this program last saw there.
 class PageSet {
  public:
   explicit PageSet(PageFile& file) : file_(file) {}
 
   PageBytes& Get(std::uint32_t page_number) {
     auto found = pages_.find(page_number);
-    if (found == pages_.end()) found = pages_.emplace(page_number, file_.ReadFresh(page_number)).first;
-    return found->second;
+    if (found != pages_.end()) return found->second.first;
+    PageBytes disk = file_.ReadFresh(page_number);
+    if (const auto* staged = file_.Staged(page_number)) {
+      if (disk != staged->second) ThrowRowChanged();
+      return pages_.emplace(page_number, std::make_pair(staged->first, std::move(disk))).first->second.first;
+    }
+    PageBytes copy = disk;
+    return pages_.emplace(page_number, std::make_pair(std::move(copy), std::move(disk))).first->second.first;
   }
-  PageBytes& Add(std::uint32_t page_number, PageBytes bytes) { return pages_[page_number] = std::move(bytes); }
+  PageBytes& Add(std::uint32_t page_number, PageBytes bytes) {
+    return (pages_[page_number] = std::make_pair(std::move(bytes), PageBytes())).first;
+  }
 
-  // Writes `page_number` unless already written.
+  // Keeps the page's new content for the page file's next write-back.
+  void Stage(std::uint32_t page_number) {
+    const auto& entry = pages_.at(page_number);
+    file_.Stage(page_number, entry.first, entry.second);
+  }
+
+  // Writes `page_number` now, unless already written.
   void Write(std::uint32_t page_number) {
     if (std::find(written_.begin(), written_.end(), page_number) != written_.end()) return;
-    file_.Write(page_number, pages_.at(page_number));
+    file_.Write(page_number, pages_.at(page_number).first);
     written_.push_back(page_number);
   }
 
  private:
   PageFile& file_;
-  std::map<std::uint32_t, PageBytes> pages_;
+  std::map<std::uint32_t, std::pair<PageBytes, PageBytes>> pages_;  // content, disk image
   std::vector<std::uint32_t> written_;
 };
-
-[[noreturn]] void ThrowRowChanged() { throw std::runtime_error(kRowChangedMessage); }
 
 bool IsTableDataPage(const PageFile& file, const TableDefinition& table, const PageBytes& page) {
   return page[0] == kDataPageType && Get32(page, file.format().page_owner_offset) == table.page;
@@ -159,14 +175,18 @@ UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLo
   UpdateResult result{location, row, false};
   if (row.size() == read_row.size()) {
     std::copy(row.begin(), row.end(), data_page.begin() + static_cast<std::ptrdiff_t>(data_slot.start));
-    pages.Write(location.data.page);
+    pages.Stage(location.data.page);
     return result;
   }
   if (ComputeFreeSpace(format, data_page) >= row.size() - read_row.size()) {
     Repack(file, location.data.page, data_page, location.data.row, row);
-    pages.Write(location.data.page);
+    pages.Stage(location.data.page);
     return result;
   }
+
+  // A move writes several pages in order; what earlier posts staged goes
+  // first, so that nothing is written twice or out of order.
+  file.WriteBack();
 
   // The row no longer fits its page: it moves to a page with room, or to a
   // new page at the end of the file, and its home slot points there.

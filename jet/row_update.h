@@ -50,8 +50,6 @@ void CheckNotIndexed(const TableDefinition& table, const Column& column);
 UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
                        const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes);
 
-inline constexpr const char* kRowChangedMessage =
-    "Row cannot be located for updating. Some values may have been changed since it was last read.";
 inline constexpr const char* kRecordTooLargeMessage = "Record is too large.";
 
 }  // namespace jet

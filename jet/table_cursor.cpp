@@ -78,6 +78,12 @@ void TableCursor::Advance() {
       const RowPointer home{page_, static_cast<std::uint8_t>(next_slot_++)};
       const RowSlot slot = ReadRowSlot(file_, page_, *page, home.row);
       if (slot.deleted()) continue;
+      if (!slot.overflow()) {
+        location_ = RowLocation{home, home, {}};
+        row_.assign(page->begin() + static_cast<std::ptrdiff_t>(slot.start), page->begin() + static_cast<std::ptrdiff_t>(slot.end));
+        RowView check(file_, page_, table_, row_);  // throws for a damaged row
+        return;
+      }
       const std::optional<RowLocation> location = LocateRow(file_, table_, home);
       if (!location) continue;
       if (location->data != home && !visited_targets_.insert(Key(location->data)).second) continue;
