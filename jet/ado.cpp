@@ -341,10 +341,16 @@ void ADOTable::Next() {
   try {
     cursor_->Next();
   } catch (...) {
-    pages.WriteBack();
+    pages.Sync();
     throw;
   }
-  if (cursor_->AtEnd() || cursor_->location().home.page != page) pages.WriteBack();
+  // The end of the walk is the end of the run's changes: they are made
+  // durable before the run reports completion.
+  if (cursor_->AtEnd()) {
+    pages.Sync();
+  } else if (cursor_->location().home.page != page) {
+    pages.WriteBack();
+  }
 }
 
 }  // namespace jet

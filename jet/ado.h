@@ -3,8 +3,9 @@
 // and table: a connection description names the file and the password, the
 // table walks its rows in scan order and writes each posted row at once.
 //
-// Writes are durable after Flush(), Close() or destruction of the
-// connection. Index maintenance is left to a later layer: a change to an
+// Posted rows are written when the walk leaves their page and are durable
+// once the walk reaches the end of the table, and after Flush(), Close() or
+// destruction of the connection. Index maintenance is left to a later layer: a change to an
 // indexed column is refused at post.
 #ifndef JET_ADO_H_
 #define JET_ADO_H_
@@ -105,13 +106,19 @@ class ADOTable : public conversion::DataTable {
   bool AtEnd() override;
   conversion::DataField& FieldByName(std::string_view name) override;
   void Edit() override;
-  // Writes the pending values. Refusals (runtime_error): kFieldTooSmallMessage,
-  // a value that is not a number for a numeric column, an indexed column,
-  // a row changed by another program since it was read, a read-only file.
-  // The row then stays in edit mode and nothing was written.
+  // Writes the pending values: in place when the row keeps its size, by
+  // re-packing its page when it grows but fits, else by moving it to a page
+  // with room. Refusals (runtime_error): kFieldTooSmallMessage, a value that
+  // is not a number for a numeric column, an indexed column, a row changed
+  // by another program since it was read (kRowChangedMessage), a read-only
+  // file; Unsupported for a move the usage maps cannot take. The row then
+  // stays in edit mode and nothing of it was written. IoError when the disk
+  // fails.
   void Post() override;
   void Cancel() override;
-  // Moves on; a pending edit is posted first, as ADO does.
+  // Moves on; a pending edit is posted first, as ADO does. Rows posted on
+  // the page the walk leaves are written; at the end of the table, and when
+  // the move fails, every change is also flushed to disk.
   void Next() override;
 
   const TableDefinition& definition() const;

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "jet/errors.h"
+#include "tests/support/conversion_harness.h"
 #include "tests/support/fixtures.h"
 
 namespace jet {
@@ -255,6 +256,32 @@ TEST(ADOConnectionTest, CloseAndDestructionFlushToDisk) {
     connection.Open();
   }
   EXPECT_EQ(syncs, 2);
+}
+
+// Records how many flushes had happened when the completion message showed.
+class FlushWatchingUi : public conversion::testing::RecordingUi {
+ public:
+  explicit FlushWatchingUi(const int& syncs) : syncs_(syncs) {}
+  void ShowMessage(conversion::MessageKind kind, std::string_view caption, std::string_view text) override {
+    syncs_at_message = syncs_;
+    RecordingUi::ShowMessage(kind, caption, text);
+  }
+  int syncs_at_message = -1;
+
+ private:
+  const int& syncs_;
+};
+
+TEST(ADOTableTest, ChangesAreOnDiskBeforeTheCompletionMessage) {
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(ReadBytes(testsupport::FixtureDir() / "artikli/artikli-basic.mdb"));
+  const std::vector<std::uint8_t> before = *bytes;
+  int syncs = 0;
+  const FileOpener opener = [&](const std::filesystem::path&) { return std::make_unique<CountingFile>(bytes, syncs); };
+  testsupport::ConversionHarness harness("m.mdb", std::string(conversion::kDefaultFiscalLabels), opener);
+  FlushWatchingUi ui(syncs);
+  conversion::RunConversion({harness.settings, harness.code_page, harness.connection, harness.table, ui});
+  EXPECT_EQ(ui.syncs_at_message, 1);
+  EXPECT_NE(*bytes, before);
 }
 
 TEST(ADOTableTest, MovingOnPostsAPendingEditAsADODoes) {

@@ -21,7 +21,7 @@ struct FormatDescription {
   std::size_t encoding_key_offset;
   std::size_t password_offset;
   std::size_t password_size;
-  std::size_t creation_date_offset;
+  std::size_t creation_date_offset;  // 0: the password is not date-masked
 
   // Data pages (rows, long values, usage-map rows).
   std::size_t page_free_space_offset;
@@ -56,7 +56,7 @@ struct FormatDescription {
 inline constexpr FormatDescription kJet3Format{
     "Access 97 (Jet 3)", false, 2048, 0x18, 126, 0x3E, 0x42, 20, 0,
     2, 4, 8, 10, 255, 2012,
-    4, 8, 12, 25, 27, 29, 31, 35, 39, 43, 43, 8, 18, 1, 39, 20, 4};
+    4, 8, 12, 21, 23, 25, 27, 31, 35, 39, 43, 8, 18, 1, 39, 20, 4};
 
 inline constexpr FormatDescription kJet4Format{
     "Access 2000-2003 (Jet 4)", true, 4096, 0x18, 128, 0x3E, 0x42, 40, 0x72,

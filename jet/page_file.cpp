@@ -70,6 +70,16 @@ PageRef PageFile::Read(std::uint32_t page_number) {
 
 PageBytes PageFile::ReadFresh(std::uint32_t page_number) { return ReadFromFile(page_number); }
 
+bool PageFile::DiskEquals(std::uint32_t page_number, const PageBytes& expected) {
+  if (page_number >= page_count_) Corrupt(page_number, "a reference points past the end of the file");
+  scratch_.resize(page_size());
+  if (file_->ReadAt(static_cast<std::uint64_t>(page_number) * page_size(), scratch_) != scratch_.size()) {
+    Corrupt(page_number, "the file ends inside this page");
+  }
+  ApplyPageEncoding(header_, page_number, scratch_);
+  return scratch_ == expected;
+}
+
 void PageFile::Write(std::uint32_t page_number, const PageBytes& page) {
   if (page_number == 0 || page_number > page_count_ || page.size() != page_size()) {
     throw std::logic_error("page write outside the file");
@@ -125,7 +135,7 @@ void PageFile::WriteBack() {
   for (std::size_t i = 0; i < staged.size(); ++i) {
     const auto& [page_number, entry] = staged[i];
     try {
-      if (ReadFromFile(page_number) != entry.second) {
+      if (!DiskEquals(page_number, entry.second)) {
         Forget(page_number);
         conflict = true;
         continue;

@@ -56,6 +56,9 @@ class PageFile {
   // to see what other programs may have changed).
   PageBytes ReadFresh(std::uint32_t page_number);
 
+  // Returns true when the page on disk now equals `expected` (decoded).
+  bool DiskEquals(std::uint32_t page_number, const PageBytes& expected);
+
   // Encodes and writes `page` at `page_number`, which may be page_count() to
   // append a page. Throws IoError; the cache then forgets the page.
   void Write(std::uint32_t page_number, const PageBytes& page);
@@ -91,6 +94,7 @@ class PageFile {
   std::size_t cache_pages_;
   std::uint32_t page_count_;
   std::size_t pages_written_ = 0;
+  PageBytes scratch_;  // for DiskEquals
   std::vector<std::pair<std::uint32_t, std::pair<PageBytes, PageBytes>>> staged_;  // page, (content, disk image)
   std::list<std::uint32_t> recent_;  // most recently used first
   std::unordered_map<std::uint32_t, std::pair<PageRef, std::list<std::uint32_t>::iterator>> cache_;

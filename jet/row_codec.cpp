@@ -13,6 +13,12 @@
 namespace jet {
 namespace {
 
+// Memo and OLE field in the row (12 bytes, then inline data):
+//   0   4   length (bits 0-29); bit 31: data follows inline, bit 30: data is
+//           one long-value row, neither: a chain of long-value rows, each
+//           starting with the row pointer of the next
+//   4   4   row pointer of the (first) long-value row: row, 3-byte page
+//   8   4   unused
 constexpr std::uint32_t kLongValueLengthMask = 0x3FFFFFFF;
 constexpr std::uint32_t kLongValueInline = 0x80000000;
 constexpr std::uint32_t kLongValueSingleRow = 0x40000000;
@@ -322,7 +328,7 @@ Value DecodeValue(PageFile& file, const RowView& row, const Column& column) {
       for (int i = 0; i < 4; ++i) words[i] = Get32(b, 1 + 4 * static_cast<std::size_t>(i));
       value.kind = ValueKind::kDecimal;
       const std::size_t scale = column.scale > 28 ? 28 : column.scale;
-      value.exact = ScaleDecimal(Digits128(words), scale, (b[0] & 0x80) != 0);
+      value.exact = ScaleDecimal(Digits128(words), scale, b[0] != 0);
       break;
     }
     case ColumnType::kText:

@@ -58,9 +58,9 @@ TEST(RowCodecTest, EncodesTextCompressedOnlyWhereShorterAndAllowed) {
 
 // A table of a fixed LONG (number 0) and two variable TEXT columns
 // (numbers 1 and 2), and a row of it built by hand.
-class RowFixture : public ::testing::Test {
+class RowCodecRowTest : public ::testing::Test {
  protected:
-  RowFixture() : file_(std::make_unique<MemoryFile>("t.mdb", std::make_shared<Bytes>(4096), false), Header()) {
+  RowCodecRowTest() : file_(std::make_unique<MemoryFile>("t.mdb", std::make_shared<Bytes>(4096), false), Header()) {
     Column id;
     id.name = u"Id";
     id.type = static_cast<std::uint8_t>(ColumnType::kLong);
@@ -105,14 +105,14 @@ class RowFixture : public ::testing::Test {
   }
 };
 
-TEST_F(RowFixture, ReadsEveryColumnOfAHandBuiltRow) {
+TEST_F(RowCodecRowTest, ReadsEveryColumnOfAHandBuiltRow) {
   const std::vector<Value> values = Decode(row_);
   EXPECT_EQ(values[0].integer, 7);
   EXPECT_EQ(values[1].text, u"А");
   EXPECT_EQ(values[2].text, u"xy");
 }
 
-TEST_F(RowFixture, RebuildsARowWithOneColumnChanged) {
+TEST_F(RowCodecRowTest, RebuildsARowWithOneColumnChanged) {
   struct Case {
     const char* what;
     std::optional<Bytes> bytes;
@@ -145,7 +145,7 @@ TEST_F(RowFixture, RebuildsARowWithOneColumnChanged) {
   EXPECT_EQ(same, expected);
 }
 
-TEST_F(RowFixture, DamagedRowsAreReportedNotRead) {
+TEST_F(RowCodecRowTest, DamagedRowsAreReportedNotRead) {
   struct Case {
     const char* what;
     std::size_t at;

@@ -30,11 +30,12 @@ class PageSet {
   PageBytes& Get(std::uint32_t page_number) {
     auto found = pages_.find(page_number);
     if (found != pages_.end()) return found->second.first;
-    PageBytes disk = file_.ReadFresh(page_number);
     if (const auto* staged = file_.Staged(page_number)) {
-      if (disk != staged->second) ThrowRowChanged();
-      return pages_.emplace(page_number, std::make_pair(staged->first, std::move(disk))).first->second.first;
+      if (!file_.DiskEquals(page_number, staged->second)) ThrowRowChanged();
+      // The disk image of a staged page is kept by the page file.
+      return pages_.emplace(page_number, std::make_pair(staged->first, PageBytes())).first->second.first;
     }
+    PageBytes disk = file_.ReadFresh(page_number);
     PageBytes copy = disk;
     return pages_.emplace(page_number, std::make_pair(std::move(copy), std::move(disk))).first->second.first;
   }

@@ -8,6 +8,7 @@
 #include "jet/data_page.h"
 #include "jet/errors.h"
 #include "tests/support/conversion_harness.h"
+#include "tests/support/external_reader.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -157,6 +158,98 @@ TEST(ConversionFixtureTest, SecondRunFindsTheConnectionOpenAndChangesNothing) {
   EXPECT_EQ(harness.ui.messages.size(), 2u);
   harness.connection.Close();
   EXPECT_EQ(ReadBytes(path), once);
+}
+
+TEST(ConversionFixtureTest, GrowthPastWhatTheUsageMapsCoverIsRefusedWritingNothing) {
+  ScratchDir scratch;
+  const std::filesystem::path path = scratch.Copy("artikli/artikli-many.mdb");
+  const std::string text = path.string();
+  const std::u16string long_name(40, u'Ш');
+  std::size_t grown = 0;
+  {
+    jet::ADOConnection connection;
+    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
+                                   u";Jet OLEDB:Database Password=korpamilev;");
+    connection.Open();
+    jet::ADOTable table(connection, "Artikli");
+    table.Open();
+    std::string refusal;
+    for (table.First(); !table.AtEnd() && refusal.empty(); table.Next()) {
+      table.Edit();
+      table.FieldByName("Naziv").SetText(long_name);
+      try {
+        table.Post();
+        ++grown;
+      } catch (const jet::Unsupported& error) {
+        refusal = error.what();
+        table.Cancel();
+      }
+    }
+    ASSERT_EQ(refusal, "The row no longer fits its page, and the usage maps of '" + text +
+                           "' cannot take a new page; extending them is not supported.");
+    // A refused post writes nothing.
+    connection.Flush();
+    const std::vector<std::uint8_t> before = ReadBytes(path);
+    table.Edit();
+    table.FieldByName("Naziv").SetText(long_name);
+    EXPECT_THROW(table.Post(), jet::Unsupported);
+    table.Cancel();
+    connection.Flush();
+    EXPECT_EQ(ReadBytes(path), before);
+  }
+  const testsupport::Rows rows = ReadRows(path, u"korpamilev", u"Artikli");
+  ASSERT_EQ(rows.size(), 50000u);
+  std::size_t long_names = 0;
+  for (const auto& row : rows) long_names += row[1].text == long_name;
+  EXPECT_EQ(long_names, grown);
+  EXPECT_GT(grown, 1000u);
+}
+
+TEST(ConversionFixtureTest, ARowMovedTwiceLeavesItsOldCopyDeleted) {
+  ScratchDir scratch;
+  const std::filesystem::path path = scratch.Copy("artikli/artikli-packed.mdb");
+  const Json sidecar = ReadJsonFile((FixtureDir() / "artikli/artikli-packed.json").string());
+  {
+    ConversionHarness harness(path, testsupport::FromHex(sidecar["labels_cp1251_hex"].Utf8()));
+    harness.Run();
+  }
+  // The first row that moved lives on the first page added, which the moves
+  // after it filled; a longer name no longer fits there.
+  const std::u16string long_name(50, u'Ш');
+  std::size_t moved = 0;
+  jet::RowPointer old_copy;
+  {
+    jet::ADOConnection connection;
+    const std::string text = path.string();
+    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
+                                   u";Jet OLEDB:Database Password=korpamilev;");
+    connection.Open();
+    jet::ADOTable table(connection, "Artikli");
+    table.Open();
+    table.First();
+    jet::TableCursor cursor(connection.database().pages(), table.definition());
+    for (cursor.First(); cursor.location().data == cursor.location().home; cursor.Next(), table.Next()) ++moved;
+    old_copy = cursor.location().data;
+    table.Edit();
+    table.FieldByName("Naziv").SetText(long_name);
+    table.Post();
+  }
+  Json expected = sidecar["rows_after"];
+  expected.items[moved].items[1].text = long_name;
+  ExpectRows(ReadRows(path, u"korpamilev", u"Artikli"), expected);
+  // The old copy's slot is marked deleted, so no reader sees the row twice.
+  jet::Database database(jet::OpenFile(path, jet::OpenMode::kReadOnly), u"korpamilev");
+  const jet::PageRef page = database.pages().Read(old_copy.page);
+  const jet::RowSlot slot = jet::ReadRowSlot(database.pages(), old_copy.page, *page, old_copy.row);
+  EXPECT_EQ(slot.flags, jet::kRowDeletedFlag | jet::kRowOverflowFlag);
+  const std::string mdb_export = FRN_MDB_EXPORT;
+  if (!mdb_export.empty() && std::filesystem::exists(mdb_export)) {
+    const testsupport::TextRows rows = testsupport::MdbExportRows(mdb_export, path, "Artikli");
+    std::set<std::string> keys;
+    for (const auto& row : rows) keys.insert(row[0]);
+    EXPECT_EQ(rows.size(), expected.items.size());
+    EXPECT_EQ(keys.size(), expected.items.size());
+  }
 }
 
 }  // namespace

@@ -37,6 +37,42 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+TEST(JetdumpTest, ListsTablesAndReportsErrorsOnStandardError) {
+  const std::string jetdump = testsupport::ShellQuote(kJetdump);
+  const std::string real_access = testsupport::ShellQuote((FixtureDir() / "artikli/artikli-real-access.mdb").string());
+  EXPECT_EQ(testsupport::RunProgram(jetdump + " --password korpamilev --list " + real_access),
+            "Table1\nTable2\nTable3\nTable4\nArtikli\n");
+  const std::string dump = testsupport::RunProgram(jetdump + " --password korpamilev " +
+                                                   testsupport::ShellQuote((FixtureDir() / "artikli/artikli-basic.mdb").string()));
+  EXPECT_EQ(dump.substr(0, dump.find('\n')), "{\"table\": \"Artikli\"}");
+  EXPECT_EQ(Lines(dump).size(), 41u);
+  struct Case {
+    std::string arguments;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"--list " + real_access, "jetdump: Not a valid password.\n"},
+      {"--password korpamilev --table Kupci " + real_access, "jetdump: no table 'Kupci' in '" +
+                                                                 (FixtureDir() / "artikli/artikli-real-access.mdb").string() + "'\n"},
+      {"--list nema.mdb", "jetdump: Could not find file 'nema.mdb'.\n"},
+      {"--list --table X " + real_access, "usage: jetdump [--password P] [--list | --table NAME] FILE\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::string error;
+    try {
+      testsupport::RunProgram(jetdump + " " + c.arguments + " 2>&1 >/dev/null");
+      ADD_FAILURE() << "exited with 0";
+    } catch (const std::runtime_error&) {
+    }
+    FILE* pipe = ::popen((jetdump + " " + c.arguments + " 2>&1 >/dev/null").c_str(), "r");
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) error.append(buffer, n);
+    ::pclose(pipe);
+    EXPECT_EQ(error, c.error);
+  }
+}
+
 TEST(ExternalReadersTest, JetdumpAgreesWithMdbExportOnEveryFixture) {
   if (!HaveMdbExport()) GTEST_SKIP() << "mdb-export is not installed";
   int tables = 0;
@@ -62,19 +98,24 @@ TEST(ExternalReadersTest, JetdumpAgreesWithMdbExportOnEveryFixture) {
 
 TEST(ExternalReadersTest, ConvertedCopiesReadAsTheAfterRowsInOtherReaders) {
   if (!HaveMdbExport() && !HaveMdbReader()) GTEST_SKIP() << "neither mdb-export nor mdb-reader is installed";
-  const char* fixtures[] = {"artikli-basic", "artikli-packed", "artikli-overflow", "artikli-memo", "artikli-narrow",
-                            "artikli-deleted", "artikli-encoded", "artikli-real-access", "artikli-name-case", "artikli-no-password"};
-  for (const char* name : fixtures) {
+  int converted = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(FixtureDir() / "artikli")) {
+    if (entry.path().extension() != ".json") continue;
+    const Json sidecar = ReadJsonFile(entry.path().string());
+    if (sidecar["table"].is_null() || (!sidecar["password"].is_null() && sidecar["password"].Utf8() != "korpamilev")) continue;
+    const std::string name = entry.path().stem().string();
     SCOPED_TRACE(name);
-    const Json sidecar = ReadJsonFile((FixtureDir() / "artikli" / (std::string(name) + ".json")).string());
+    ++converted;
     ScratchDir scratch;
-    const std::filesystem::path path = scratch.Copy(std::string("artikli/") + name + ".mdb");
+    const std::filesystem::path path = scratch.Copy("artikli/" + name + ".mdb");
     {
       testsupport::ConversionHarness harness(path, testsupport::FromHex(sidecar["labels_cp1251_hex"].Utf8()));
       harness.Run();
     }
     TextRows expected;
-    for (const Json& row : sidecar["rows_after"].items) expected.push_back(testsupport::NormaliseRow(row));
+    // Until index maintenance lands, posts to an indexed rate are refused.
+    const Json& after = name == "artikli-indexed" ? sidecar["rows_before"] : sidecar["rows_after"];
+    for (const Json& row : after.items) expected.push_back(testsupport::NormaliseRow(row));
     const std::string table = sidecar["table"].Utf8();
     if (HaveMdbExport()) {
       SCOPED_TRACE("mdb-export");
@@ -87,6 +128,7 @@ TEST(ExternalReadersTest, ConvertedCopiesReadAsTheAfterRowsInOtherReaders) {
       EXPECT_EQ(testsupport::FirstDifference(testsupport::MdbReaderRows(kNode, kOracleDir, path, table), expected), "");
     }
   }
+  EXPECT_GE(converted, 14);
 }
 
 }  // namespace
