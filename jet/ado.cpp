@@ -143,6 +143,18 @@ std::vector<std::uint8_t> EncodeForColumn(const Column& column, std::u16string_v
   }
 }
 
+// Walks the whole table once, checking every data page, overflow pointer and
+// row layout it will visit, so that a damaged table is refused before the
+// first row is written rather than after some rows were. Throws
+// CorruptDatabase.
+void CheckEveryRow(PageFile& pages, const TableDefinition& table) {
+  TableCursor cursor(pages, table);
+  for (cursor.First(); !cursor.AtEnd(); cursor.Next()) {
+    const RowView row = cursor.view();
+    for (const Column& column : table.columns) static_cast<void>(row.Raw(column));
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- connection
@@ -220,7 +232,9 @@ void ADOTable::Open() {
     throw std::runtime_error("The Microsoft Jet database engine cannot find the input table or query '" + table_name_ +
                              "'. Make sure it exists and that its name is spelled correctly.");
   }
-  definition_ = std::make_unique<TableDefinition>(ReadTableDefinition(database.pages(), entry->definition_page));
+  auto definition = std::make_unique<TableDefinition>(ReadTableDefinition(database.pages(), entry->definition_page));
+  CheckEveryRow(database.pages(), *definition);
+  definition_ = std::move(definition);
   cursor_ = std::make_unique<TableCursor>(database.pages(), *definition_);
   generation_ = connection_.generation();
 }

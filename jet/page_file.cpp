@@ -45,6 +45,8 @@ void PageFile::Remember(std::uint32_t page_number, PageRef page) {
     cache_.erase(found);
   }
   recent_.push_front(page_number);
+  last_number_ = page_number;
+  last_page_ = page;
   cache_.emplace(page_number, std::make_pair(std::move(page), recent_.begin()));
   while (cache_.size() > cache_pages_) {
     cache_.erase(recent_.back());
@@ -53,10 +55,13 @@ void PageFile::Remember(std::uint32_t page_number, PageRef page) {
 }
 
 PageRef PageFile::Read(std::uint32_t page_number) {
+  if (last_page_ && last_number_ == page_number) return last_page_;
   auto found = cache_.find(page_number);
   if (found != cache_.end()) {
     recent_.splice(recent_.begin(), recent_, found->second.second);
-    return found->second.first;
+    last_number_ = page_number;
+    last_page_ = found->second.first;
+    return last_page_;
   }
   auto page = std::make_shared<const PageBytes>(ReadFromFile(page_number));
   Remember(page_number, page);
@@ -95,6 +100,7 @@ void PageFile::Write(std::uint32_t page_number, const PageBytes& page) {
 }
 
 void PageFile::Forget(std::uint32_t page_number) {
+  if (last_number_ == page_number) last_page_.reset();
   auto found = cache_.find(page_number);
   if (found != cache_.end()) {
     recent_.erase(found->second.second);

@@ -98,6 +98,10 @@ class PageFile {
   std::vector<std::pair<std::uint32_t, std::pair<PageBytes, PageBytes>>> staged_;  // page, (content, disk image)
   std::list<std::uint32_t> recent_;  // most recently used first
   std::unordered_map<std::uint32_t, std::pair<PageRef, std::list<std::uint32_t>::iterator>> cache_;
+  // The page Read returned last, also in the cache and first in recent_: a
+  // walk asks for the same page many times in a row.
+  std::uint32_t last_number_ = 0;
+  PageRef last_page_;
 };
 
 }  // namespace jet
