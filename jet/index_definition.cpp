@@ -152,7 +152,7 @@ std::vector<IndexDefinition> ReadIndexDefinitions(std::span<const std::uint8_t> 
       const auto column = columns.find(part.column_number);
       if (column == columns.end()) reporter.Corrupt(table_page, "an index uses a column the table does not have");
       index.column_numbers.push_back(part.column_number);
-      index.columns.push_back({column->second.type, part.ascending, column->second.sort_order, column->second.sort_version});
+      index.columns.push_back({static_cast<ColumnType>(column->second.type), part.ascending, column->second.sort_order, column->second.sort_version});
     }
     indexes.push_back(std::move(index));
   }

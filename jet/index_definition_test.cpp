@@ -29,7 +29,7 @@ TEST(IndexDefinitionTest, ReadsIndexesOfArtikli) {
   EXPECT_EQ(indexes[0].root_page, 26u);
   EXPECT_EQ(indexes[1].name, "PoreskaStopa");
   EXPECT_EQ(indexes[1].column_numbers, std::vector<std::uint16_t>{3});
-  EXPECT_EQ(indexes[1].columns[0].type, 0x0A);
+  EXPECT_EQ(indexes[1].columns[0].type, ColumnType::kText);
   EXPECT_EQ(indexes[1].columns[0].sort_order, kGeneralSortOrder);
   EXPECT_FALSE(indexes[1].unique());
   EXPECT_EQ(indexes[1].root_page, 27u);

@@ -9,27 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/column_type.h"
 #include "jet/data_page.h"
 #include "jet/page_file.h"
 
 namespace jet {
-
-enum class ColumnType : std::uint8_t {
-  kBoolean = 0x01,
-  kByte = 0x02,
-  kInteger = 0x03,
-  kLong = 0x04,
-  kCurrency = 0x05,
-  kFloat = 0x06,
-  kDouble = 0x07,
-  kDateTime = 0x08,
-  kBinary = 0x09,
-  kText = 0x0A,
-  kOle = 0x0B,
-  kMemo = 0x0C,
-  kGuid = 0x0F,
-  kNumeric = 0x10,
-};
 
 struct Column {
   std::u16string name;
