@@ -20,7 +20,7 @@ TEST(IndexDefinitionTest, ReadsIndexesOfArtikli) {
   testing::FixtureDatabase db(std::filesystem::path(FRN_FIXTURES_DIR) / "artikli/artikli-indexed.mdb");
   std::uint32_t page = 0;
   const auto definition = ArtikliDefinition(db, page);
-  const auto indexes = ReadIndexDefinitions(definition, page, db);
+  const auto indexes = IndexDefinitionsOf(DecodeTableDefinition(definition, page, kJet4Format, db), db);
   ASSERT_EQ(indexes.size(), 2u);
   EXPECT_EQ(indexes[0].name, "PrimaryKey");
   EXPECT_EQ(indexes[0].column_numbers, std::vector<std::uint16_t>{0});
@@ -59,7 +59,7 @@ TEST(IndexDefinitionTest, ReportsDamagedDefinitions) {
     if (c.cut_to != 0) bytes.resize(c.cut_to);
     if (c.offset != 0) bytes[c.offset] = c.value;
     try {
-      ReadIndexDefinitions(bytes, page, db);
+      DecodeTableDefinition(bytes, page, kJet4Format, db);
       ADD_FAILURE() << "no error";
     } catch (const std::runtime_error& error) {
       EXPECT_STREQ(error.what(), c.message);

@@ -124,7 +124,7 @@ std::vector<std::uint8_t> MultiColumnFixture() {
   std::size_t slot = 0;
   while (table.indexes[slot].name != "PoreskaStopa") ++slot;
   const std::size_t at = table.real_index_offsets[slot];
-  EXPECT_LT(at + kRealIndexSize, kIndexPageSize);
+  EXPECT_LT(at + kJet4Format.real_index_size, kIndexPageSize);
   const IndexDefinition old_definition = table.indexes[slot];
 
   std::vector<std::uint8_t> bytes = original.bytes();

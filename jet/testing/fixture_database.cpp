@@ -138,8 +138,8 @@ FixtureTable FixtureDatabase::FindTable(std::u16string_view wanted) const {
         std::any_of(table.columns.begin(), table.columns.end(), [&](const FixtureColumn& c) { return c.name == wanted; });
     if (!found) continue;
 
-    for (std::uint32_t i = 0; i < real_count; ++i, at += kRealIndexSize) table.real_index_offsets.push_back(at);
-    table.indexes = ReadIndexDefinitions(b, page, *this);
+    for (std::uint32_t i = 0; i < real_count; ++i, at += kJet4Format.real_index_size) table.real_index_offsets.push_back(at);
+    table.indexes = IndexDefinitionsOf(DecodeTableDefinition(b, page, kJet4Format, *this), *this);
     return table;
   }
   throw std::runtime_error("no table with that column in the fixture");
