@@ -41,14 +41,24 @@ constexpr std::size_t kMaxIndexes = 1000;  // a sanity bound for damaged counts
 //   21  2  offset in the fixed area
 //   23  2  length in bytes
 // Real index record (52 bytes):
+//   0   4  unknown (1923 in every file seen)
 //   4   30 ten slots of (2-byte column number, 0xFFFF unused; 1-byte order,
 //          0x01 ascending)
 //   34  4  usage map of the index's pages (row, 3-byte page)
 //   38  4  root page of the tree
+//   42  4  unknown
 //   46  1  flags: 0x01 unique, 0x02 ignore nulls, 0x08 required
+//   47  5  unknown
 // Logical index record (28 bytes):
+//   0   4  unknown
+//   4   4  index number
 //   8   4  the real index it names (position among the records above)
-//   23  1  kind: 1 primary key, 2 foreign key
+//   12  1  related table type
+//   13  4  related index number
+//   17  4  related table's definition page
+//   21  1  cascade updates     22  1  cascade deletes
+//   23  1  kind: 1 primary key, 2 foreign key, 0 other
+//   24  4  unknown
 constexpr std::size_t kRealIndexColumnSlots = 10;
 constexpr std::size_t kRealIndexSlotSize = 3;
 constexpr std::uint16_t kUnusedSlot = 0xFFFF;
