@@ -41,12 +41,15 @@ struct UpdateResult {
   bool maps_changed = false;         // a page was added to the table
 };
 
-// Writes the row at `location`, read as `read_row`, with `changes` applied.
-// Throws std::runtime_error("Row cannot be located for updating. Some values
-// may have been changed since it was last read.") when the row on disk is no
-// longer what was read; see the invariants for what else is refused.
-UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
-                       const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes);
+// Writes the row at `location`, read as `read_row`, with `changes` applied,
+// and puts where it lives now and its bytes into `result` (whose buffers are
+// reused: a walk updates many rows). Throws std::runtime_error("Row cannot be
+// located for updating. Some values may have been changed since it was last
+// read.") when the row on disk is no longer what was read; see the
+// invariants for what else is refused. `result` is unspecified after a
+// throw.
+void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
+               const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes, UpdateResult& result);
 
 inline constexpr const char* kRecordTooLargeMessage = "Record is too large.";
 
