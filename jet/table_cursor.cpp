@@ -80,7 +80,12 @@ void TableCursor::Next() {
   Advance();
 }
 
-void TableCursor::Refresh(const RowLocation& location, std::span<const std::uint8_t> row, bool map_changed) {
+void TableCursor::Refresh(const RowLocation& location, std::span<const std::uint8_t> row, bool map_changed, bool same_layout) {
+  if (same_layout && location.data == location_.data && row.size() == row_.size()) {
+    // The view's offsets hold for the new bytes, in the same buffer.
+    std::copy(row.begin(), row.end(), row_.begin());
+    return;
+  }
   location_ = location;
   row_.assign(row.begin(), row.end());
   view_.emplace(file_, location_.data.page, table_, row_);
