@@ -245,6 +245,7 @@ void ADOTable::Open() {
 
 void ADOTable::Close() {
   if (cursor_ && connection_.connected() && generation_ == connection_.generation()) connection_.database().pages().WriteBack();
+  last_field_ = nullptr;
   fields_by_name_.clear();
   fields_.clear();
   cursor_.reset();
@@ -281,8 +282,14 @@ bool ADOTable::AtEnd() {
 
 conversion::DataField& ADOTable::FieldByName(std::string_view name) {
   CheckOpen();
+  // A walk asks for the same field row after row.
+  if (last_field_ && name == last_name_) return *last_field_;
   const auto known = fields_by_name_.find(name);
-  if (known != fields_by_name_.end()) return *known->second;
+  if (known != fields_by_name_.end()) {
+    last_name_.assign(name);
+    last_field_ = known->second;
+    return *known->second;
+  }
   const Column* column = definition_->FindColumn(Widen(name));
   if (!column) throw std::runtime_error(kNoSuchFieldMessage);
   std::unique_ptr<Field>& field = fields_[column->number];
@@ -316,7 +323,9 @@ void ADOTable::SetPending(const Column& column, std::u16string_view text) {
     }
   }
   pending_.emplace_back(column.number, text);
-  std::sort(pending_.begin(), pending_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  if (pending_.size() > 1) {
+    std::sort(pending_.begin(), pending_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
 }
 
 void ADOTable::Edit() {
@@ -342,8 +351,8 @@ void ADOTable::Post() {
     EncodeForColumn(*column, text, *change.bytes);
   }
   if (!changes_.empty()) {
-    UpdateRow(connection_.database().pages(), *definition_, cursor_->location(), cursor_->row_bytes(), changes_, update_);
-    cursor_->Refresh(update_.location, update_.row, update_.maps_changed);
+    UpdateRow(connection_.database().pages(), *definition_, cursor_->location(), cursor_->view(), changes_, update_);
+    cursor_->Refresh(update_.location, update_.row, update_.maps_changed, update_.same_layout);
   }
   editing_ = false;
   pending_.clear();

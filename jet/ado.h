@@ -146,6 +146,8 @@ class ADOTable : public conversion::DataTable {
   UpdateResult update_;
   std::map<std::uint16_t, std::unique_ptr<Field>> fields_;
   std::map<std::string, Field*, std::less<>> fields_by_name_;  // as asked for
+  std::string last_name_;  // the name FieldByName found last
+  Field* last_field_ = nullptr;
 };
 
 }  // namespace jet

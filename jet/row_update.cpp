@@ -118,32 +118,37 @@ std::uint8_t AppendOverflowRow(PageFile& file, std::uint32_t page_number, PageBy
   return static_cast<std::uint8_t>(count);
 }
 
-// Puts `read_row` with `changes` applied into `row`. Throws
+// Puts the row `read` views with `changes` applied into `row`. Throws
 // kRecordTooLargeMessage.
 void ChangedRow(const PageFile& file, const TableDefinition& table, std::uint32_t page_number,
-                const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes, std::vector<std::uint8_t>& row) {
+                const RowView& read, const std::vector<ColumnChange>& changes, std::vector<std::uint8_t>& row, bool& same_layout) {
+  const std::span<const std::uint8_t> read_row = read.row();
+  same_layout = false;
   // The common change, a value replaced by one of the same size, keeps the
   // row's layout byte for byte.
   if (changes.size() == 1 && changes[0].bytes && changes[0].column->column_type() != ColumnType::kBoolean) {
-    const RowView view(file, page_number, table, read_row);
-    const std::optional<std::span<const std::uint8_t>> old = view.Raw(*changes[0].column);
+    const std::optional<std::span<const std::uint8_t>> old = read.Raw(*changes[0].column);
     if (old && old->size() == changes[0].bytes->size()) {
       row.assign(read_row.begin(), read_row.end());
       std::copy(changes[0].bytes->begin(), changes[0].bytes->end(), row.begin() + (old->data() - read_row.data()));
+      same_layout = true;
       return;
     }
   }
   std::vector<std::uint8_t> scratch;
   for (std::size_t i = 0; i < changes.size(); ++i) {
     const ColumnChange& change = changes[i];
-    const std::vector<std::uint8_t>& current = i == 0 ? read_row : row;
-    const RowView view(file, page_number, table, current);
     std::optional<std::span<const std::uint8_t>> value;
     if (change.bytes) value = std::span<const std::uint8_t>(*change.bytes);
-    RebuildRow(table, view, *change.column, value, current.size(), i == 0 ? row : scratch);
-    if (i > 0) row.swap(scratch);
+    if (i == 0) {
+      RebuildRow(table, read, *change.column, value, read_row.size(), row);
+      continue;
+    }
+    const RowView view(file, page_number, table, row);
+    RebuildRow(table, view, *change.column, value, row.size(), scratch);
+    row.swap(scratch);
   }
-  if (changes.empty()) row = read_row;
+  if (changes.empty()) row.assign(read_row.begin(), read_row.end());
   if (row.size() > file.format().max_row_size) throw std::runtime_error(kRecordTooLargeMessage);
 }
 
@@ -153,7 +158,8 @@ void ChangedRow(const PageFile& file, const TableDefinition& table, std::uint32_
 // must still hold the row as it was read. Returns nullopt, having changed
 // nothing, when the update needs more than that.
 bool UpdateInPage(PageFile& file, const TableDefinition& table, const RowLocation& location,
-                  const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes, UpdateResult& result) {
+                  const RowView& read, const std::vector<ColumnChange>& changes, UpdateResult& result) {
+  const std::span<const std::uint8_t> read_row = read.row();
   if (!location.chain.empty() || location.data != location.home) return false;
   for (const ColumnChange& change : changes) {
     if (table.IsIndexed(*change.column)) return false;
@@ -170,7 +176,7 @@ bool UpdateInPage(PageFile& file, const TableDefinition& table, const RowLocatio
     ThrowRowChanged();
   }
   std::vector<std::uint8_t>& row = result.row;
-  ChangedRow(file, table, page_number, read_row, changes, row);
+  ChangedRow(file, table, page_number, read, changes, row, result.same_layout);
   const bool same_size = row.size() == read_row.size();
   if (!same_size && ComputeFreeSpace(file.format(), page) < row.size() - read_row.size()) return false;
 
@@ -206,9 +212,10 @@ PageBytes NewDataPage(const PageFile& file, std::uint32_t table_page) {
 }  // namespace
 
 void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
-               const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes, UpdateResult& result) {
+               const RowView& read, const std::vector<ColumnChange>& changes, UpdateResult& result) {
   if (!file.writable()) throw std::runtime_error("Cannot update. Database or object is read-only.");
-  if (UpdateInPage(file, table, location, read_row, changes, result)) return;
+  if (UpdateInPage(file, table, location, read, changes, result)) return;
+  const std::span<const std::uint8_t> read_row = read.row();
   const FormatDescription& format = file.format();
 
   // The row on disk must still be the row that was read, at the same place.
@@ -236,14 +243,15 @@ void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& 
   }
 
   std::vector<std::uint8_t> row;
-  ChangedRow(file, table, location.data.page, read_row, changes, row);
+  bool same_layout = false;
+  ChangedRow(file, table, location.data.page, read, changes, row, same_layout);
 
   // The indexes that use a changed column get the row's new entries before
   // the row is written and lose its old ones after (index_maintenance.h);
   // such a row is then written at once rather than staged.
   std::vector<const Column*> changed;
   for (const ColumnChange& change : changes) changed.push_back(change.column);
-  IndexMaintenance indexes(file, table, location.home, RowView(file, location.data.page, table, read_row),
+  IndexMaintenance indexes(file, table, location.home, read,
                            RowView(file, location.data.page, table, row), changed);
   auto write_row_page = [&](std::uint32_t page_number) {
     if (indexes.empty()) {
@@ -259,6 +267,7 @@ void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& 
   result.location = location;
   result.row = row;
   result.maps_changed = false;
+  result.same_layout = same_layout;
   if (row.size() == read_row.size()) {
     std::copy(row.begin(), row.end(), data_page.begin() + static_cast<std::ptrdiff_t>(data_slot.start));
     write_row_page(location.data.page);
@@ -342,6 +351,7 @@ void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& 
   result.location.data = RowPointer{*target, target_row};
   result.location.chain = {location.home};
   result.maps_changed = allocated;
+  result.same_layout = false;
 }
 
 }  // namespace jet

@@ -57,8 +57,9 @@ class TableCursor {
   const RowView& view() const { return *view_; }
 
   // Replaces the current row's copy after it was written, and re-reads the
-  // usage map when the write changed it.
-  void Refresh(const RowLocation& location, std::span<const std::uint8_t> row, bool map_changed);
+  // usage map when the write changed it. `same_layout`: only bytes of values
+  // changed, the row's size and offsets did not.
+  void Refresh(const RowLocation& location, std::span<const std::uint8_t> row, bool map_changed, bool same_layout = false);
 
  private:
   void Advance();
