@@ -161,12 +161,46 @@ TEST(ConversionFixtureTest, SecondRunFindsTheConnectionOpenAndChangesNothing) {
   EXPECT_EQ(ReadBytes(path), once);
 }
 
-TEST(ConversionFixtureTest, GrowthPastWhatTheUsageMapsCoverIsRefusedWritingNothing) {
+// Reads the usage map at `row` of page `page` in a plain (not RC4-encoded)
+// file image, decoded here independently of the engine: returns, for every
+// page number below `limit`, whether the map holds it; `outside` for pages
+// the map does not describe.
+std::vector<bool> MapBits(const std::vector<std::uint8_t>& image, std::uint32_t page, std::uint8_t row, std::uint32_t limit,
+                          bool outside) {
+  auto get16 = [&](std::size_t at) { return static_cast<std::uint32_t>(image[at] | image[at + 1] << 8); };
+  auto get32 = [&](std::size_t at) { return get16(at) | get16(at + 2) << 16; };
+  const std::size_t base = page * kPageSize;
+  const std::size_t start = base + (get16(base + 14 + 2 * row) & 0x1FFF);
+  const std::size_t end = base + (row == 0 ? kPageSize : get16(base + 14 + 2 * (row - 1)) & 0x1FFF);
+  std::vector<bool> bits(limit, outside);
+  if (image[start] == 0) {
+    const std::uint32_t first = get32(start + 1);
+    for (std::uint32_t bit = 0; bit < (end - start - 5) * 8; ++bit) {
+      if (first + bit < limit) bits[first + bit] = (image[start + 5 + bit / 8] >> (bit % 8) & 1) != 0;
+    }
+    return bits;
+  }
+  EXPECT_EQ(image[start], 1);
+  constexpr std::uint32_t kPerMapPage = (kPageSize - 4) * 8;
+  for (std::size_t j = 0; j < (end - start - 1) / 4; ++j) {
+    const std::uint32_t map_page = get32(start + 1 + 4 * j);
+    if (map_page == 0) continue;
+    EXPECT_LT(map_page * kPageSize, image.size());
+    EXPECT_EQ(image[map_page * kPageSize], 0x05) << "map page " << map_page;
+    for (std::uint32_t bit = 0; bit < kPerMapPage; ++bit) {
+      const std::uint64_t page_number = j * kPerMapPage + bit;
+      if (page_number < limit) bits[page_number] = (image[map_page * kPageSize + 4 + bit / 8] >> (bit % 8) & 1) != 0;
+    }
+  }
+  return bits;
+}
+
+TEST(ConversionFixtureTest, GrowingEveryRowOfALargeTableGrowsTheUsageMaps) {
   ScratchDir scratch;
   const std::filesystem::path path = scratch.Copy("artikli/artikli-many.mdb");
   const std::string text = path.string();
   const std::u16string long_name(40, u'Ш');
-  std::size_t grown = 0;
+  const std::vector<std::uint8_t> before = ReadBytes(path);
   {
     jet::ADOConnection connection;
     connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
@@ -174,36 +208,65 @@ TEST(ConversionFixtureTest, GrowthPastWhatTheUsageMapsCoverIsRefusedWritingNothi
     connection.Open();
     jet::ADOTable table(connection, "Artikli");
     table.Open();
-    std::string refusal;
-    for (table.First(); !table.AtEnd() && refusal.empty(); table.Next()) {
+    std::size_t posted = 0;
+    for (table.First(); !table.AtEnd(); table.Next()) {
       table.Edit();
       table.FieldByName("Naziv").SetText(long_name);
-      try {
-        table.Post();
-        ++grown;
-      } catch (const jet::Unsupported& error) {
-        refusal = error.what();
-        table.Cancel();
-      }
+      table.Post();
+      ++posted;
     }
-    ASSERT_EQ(refusal, "The row no longer fits its page, and the usage maps of '" + text +
-                           "' cannot take a new page; extending them is not supported.");
-    // A refused post writes nothing.
-    connection.Flush();
-    const std::vector<std::uint8_t> before = ReadBytes(path);
-    table.Edit();
-    table.FieldByName("Naziv").SetText(long_name);
-    EXPECT_THROW(table.Post(), jet::Unsupported);
-    table.Cancel();
-    connection.Flush();
-    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(posted, 50000u);
   }
+  const std::vector<std::uint8_t> after = ReadBytes(path);
   const testsupport::Rows rows = ReadRows(path, u"korpamilev", u"Artikli");
   ASSERT_EQ(rows.size(), 50000u);
-  std::size_t long_names = 0;
-  for (const auto& row : rows) long_names += row[1].text == long_name;
-  EXPECT_EQ(long_names, grown);
-  EXPECT_GT(grown, 1000u);
+  const testsupport::Rows old_rows = ReadRows(before, u"korpamilev", u"Artikli");
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i][1].text, long_name) << "row " << i;
+    std::vector<jet::Value> expected = old_rows[i];
+    expected[1] = rows[i][1];
+    ASSERT_EQ(testsupport::Describe(rows[i]), testsupport::Describe(expected)) << "row " << i;
+  }
+
+  // Every data page of the table is in its owned map; every page below the
+  // file's end is used (nothing here frees pages), every page past it free.
+  const auto page_count = static_cast<std::uint32_t>(after.size() / kPageSize);
+  ASSERT_GT(page_count, before.size() / kPageSize + 512) << "the global map's first window was not outgrown";
+  constexpr std::uint32_t kTablePage = 24;  // Artikli's table definition
+  auto get32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(after[at] | after[at + 1] << 8 | after[at + 2] << 16 | after[at + 3] << 24);
+  };
+  const std::uint32_t owned_pointer = get32(kTablePage * kPageSize + 55);
+  const std::vector<bool> owned =
+      MapBits(after, owned_pointer >> 8, static_cast<std::uint8_t>(owned_pointer & 0xFF), page_count + 100, false);
+  const std::vector<bool> free_pages = MapBits(after, 1, 0, page_count + 100, true);
+  std::size_t data_pages = 0;
+  for (std::uint32_t page = 1; page < page_count; ++page) {
+    const std::size_t at = page * kPageSize;
+    const bool table_data = after[at] == 0x01 && get32(at + 4) == kTablePage;
+    data_pages += table_data;
+    EXPECT_EQ(owned[page], table_data) << "page " << page << (table_data ? " is a data page of the table" : " is another page");
+    EXPECT_FALSE(free_pages[page]) << "page " << page << " is counted free";
+  }
+  for (std::uint32_t page = page_count; page < page_count + 100; ++page) EXPECT_TRUE(free_pages[page]) << "page " << page;
+  EXPECT_GT(data_pages, 1000u);
+
+  const std::string table_name = "Artikli";
+  if (std::filesystem::exists(FRN_MDB_EXPORT)) {
+    SCOPED_TRACE("mdb-export");
+    const testsupport::TextRows exported = testsupport::MdbExportRows(FRN_MDB_EXPORT, path, table_name);
+    ASSERT_EQ(exported.size(), 50000u);
+    const std::string expected = testsupport::ToUtf8(long_name);
+    for (const auto& row : exported) ASSERT_EQ(row.at(1), expected);
+  }
+  const std::filesystem::path oracle = FRN_ORACLE_DIR;
+  if (std::filesystem::exists(FRN_NODE) && std::filesystem::exists(oracle / "node_modules/mdb-reader")) {
+    SCOPED_TRACE("mdb-reader");
+    const testsupport::TextRows read = testsupport::MdbReaderRows(FRN_NODE, oracle, path, table_name);
+    ASSERT_EQ(read.size(), 50000u);
+    const std::string expected = testsupport::ToUtf8(long_name);
+    for (const auto& row : read) ASSERT_EQ(row.at(1), expected);
+  }
 }
 
 TEST(ConversionFixtureTest, ARowMovedTwiceLeavesItsOldCopyDeleted) {
