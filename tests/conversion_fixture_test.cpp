@@ -10,6 +10,7 @@
 #include "tests/support/conversion_harness.h"
 #include "tests/support/external_reader.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/usage_maps.h"
 
 namespace {
 
@@ -161,40 +162,6 @@ TEST(ConversionFixtureTest, SecondRunFindsTheConnectionOpenAndChangesNothing) {
   EXPECT_EQ(ReadBytes(path), once);
 }
 
-// Reads the usage map at `row` of page `page` in a plain (not RC4-encoded)
-// file image, decoded here independently of the engine: returns, for every
-// page number below `limit`, whether the map holds it; `outside` for pages
-// the map does not describe.
-std::vector<bool> MapBits(const std::vector<std::uint8_t>& image, std::uint32_t page, std::uint8_t row, std::uint32_t limit,
-                          bool outside) {
-  auto get16 = [&](std::size_t at) { return static_cast<std::uint32_t>(image[at] | image[at + 1] << 8); };
-  auto get32 = [&](std::size_t at) { return get16(at) | get16(at + 2) << 16; };
-  const std::size_t base = page * kPageSize;
-  const std::size_t start = base + (get16(base + 14 + 2 * row) & 0x1FFF);
-  const std::size_t end = base + (row == 0 ? kPageSize : get16(base + 14 + 2 * (row - 1)) & 0x1FFF);
-  std::vector<bool> bits(limit, outside);
-  if (image[start] == 0) {
-    const std::uint32_t first = get32(start + 1);
-    for (std::uint32_t bit = 0; bit < (end - start - 5) * 8; ++bit) {
-      if (first + bit < limit) bits[first + bit] = (image[start + 5 + bit / 8] >> (bit % 8) & 1) != 0;
-    }
-    return bits;
-  }
-  EXPECT_EQ(image[start], 1);
-  constexpr std::uint32_t kPerMapPage = (kPageSize - 4) * 8;
-  for (std::size_t j = 0; j < (end - start - 1) / 4; ++j) {
-    const std::uint32_t map_page = get32(start + 1 + 4 * j);
-    if (map_page == 0) continue;
-    EXPECT_LT(map_page * kPageSize, image.size());
-    EXPECT_EQ(image[map_page * kPageSize], 0x05) << "map page " << map_page;
-    for (std::uint32_t bit = 0; bit < kPerMapPage; ++bit) {
-      const std::uint64_t page_number = j * kPerMapPage + bit;
-      if (page_number < limit) bits[page_number] = (image[map_page * kPageSize + 4 + bit / 8] >> (bit % 8) & 1) != 0;
-    }
-  }
-  return bits;
-}
-
 TEST(ConversionFixtureTest, GrowingEveryRowOfALargeTableGrowsTheUsageMaps) {
   ScratchDir scratch;
   const std::filesystem::path path = scratch.Copy("artikli/artikli-many.mdb");
@@ -238,8 +205,8 @@ TEST(ConversionFixtureTest, GrowingEveryRowOfALargeTableGrowsTheUsageMaps) {
   };
   const std::uint32_t owned_pointer = get32(kTablePage * kPageSize + 55);
   const std::vector<bool> owned =
-      MapBits(after, owned_pointer >> 8, static_cast<std::uint8_t>(owned_pointer & 0xFF), page_count + 100, false);
-  const std::vector<bool> free_pages = MapBits(after, 1, 0, page_count + 100, true);
+      testsupport::MapBits(after, owned_pointer >> 8, static_cast<std::uint8_t>(owned_pointer & 0xFF), page_count + 100, false);
+  const std::vector<bool> free_pages = testsupport::MapBits(after, 1, 0, page_count + 100, true);
   std::size_t data_pages = 0;
   for (std::uint32_t page = 1; page < page_count; ++page) {
     const std::size_t at = page * kPageSize;
