@@ -151,6 +151,8 @@ MapGrowth::Row MapGrowth::ReadRow(RowPointer map, Role role) {
     if (slot.size() <= kInlineBitmapOffset) file_.Corrupt(map.page, "usage map too short");
   } else if (page[slot.start] != kReferenceMap) {
     file_.Corrupt(map.page, "unknown usage map type");
+  } else if (slot.size() < 5) {
+    file_.Corrupt(map.page, "usage map too short");
   }
   return Row{&page, slot.start, slot.size()};
 }

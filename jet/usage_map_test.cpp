@@ -275,6 +275,7 @@ TEST(MapGrowthTest, DamagedMapsAreReported) {
   const Case cases[] = {
       {"unknown type", Bytes{7, 0, 0, 0, 0, 0}, "The database 'small.mdb' is damaged (page 2): unknown usage map type"},
       {"inline row without a bitmap", Bytes{0, 0, 0, 0, 0}, "The database 'small.mdb' is damaged (page 2): usage map too short"},
+      {"reference row without an entry", Bytes{1, 0, 0}, "The database 'small.mdb' is damaged (page 2): usage map too short"},
       {"entry naming a page that is no map page", ReferenceRow({1}),
        "The database 'small.mdb' is damaged (page 1): a usage map names a page that is not a map page"},
       {"entry naming a page past the file", ReferenceRow({900}),

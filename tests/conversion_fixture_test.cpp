@@ -3,8 +3,11 @@
 // what happens to refused rows and refused databases.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
+#include <string_view>
 
+#include "jet/bytes.h"
 #include "jet/data_page.h"
 #include "jet/errors.h"
 #include "tests/support/conversion_harness.h"
@@ -234,6 +237,80 @@ TEST(ConversionFixtureTest, GrowingEveryRowOfALargeTableGrowsTheUsageMaps) {
     const std::string expected = testsupport::ToUtf8(long_name);
     for (const auto& row : read) ASSERT_EQ(row.at(1), expected);
   }
+}
+
+// Returns a hash of the file's bytes (it may be large and mostly sparse).
+std::size_t HashOfFile(const std::filesystem::path& path) {
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+// A map whose row has no entry for the range of the new page refuses the
+// post naming the file, and the refused post writes nothing.
+TEST(ConversionFixtureTest, AMapThatCannotReachTheNewPageRefusesThePostWritingNothing) {
+  ScratchDir scratch;
+  const std::filesystem::path path = scratch.Copy("artikli/artikli-many.mdb");
+  const std::string text = path.string();
+  {
+    std::vector<std::uint8_t> bytes = ReadBytes(path);
+    // Artikli's free-space map moves to a new 6-byte row on page 25 (one
+    // byte of bitmap, so one map-page entry once it becomes a reference
+    // map), holding pages 1041 and 1045 (1045 is the last data page).
+    constexpr std::size_t kMapsPage = 25 * kPageSize;
+    ASSERT_EQ(jet::Get16(bytes, kMapsPage + 12), 3u);
+    const std::size_t lowest = jet::Get16(bytes, kMapsPage + 14 + 4) & 0x1FFF;
+    const std::size_t start = lowest - 6;
+    const std::uint8_t row[] = {0x00, 0x10, 0x04, 0x00, 0x00, 0x22};  // first page 1040; bits 1, 5
+    std::copy(std::begin(row), std::end(row), bytes.begin() + static_cast<std::ptrdiff_t>(kMapsPage + start));
+    jet::Put16(bytes, kMapsPage + 14 + 6, static_cast<std::uint32_t>(start));
+    jet::Put16(bytes, kMapsPage + 12, 4);
+    jet::Put16(bytes, kMapsPage + 2, jet::Get16(bytes, kMapsPage + 2) - 8);
+    jet::Put32(bytes, 24 * kPageSize + 59, 25u << 8 | 3u);
+    testsupport::WriteBytes(path, bytes);
+    // Free (zero, sparse) pages up to page 32736, the end of a map page's
+    // range: the next page added lies in the second range.
+    std::filesystem::resize_file(path, 32736 * kPageSize);
+  }
+  const std::u16string long_name(40, u'Ш');
+  std::size_t grown = 0;
+  {
+    jet::ADOConnection connection;
+    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
+                                   u";Jet OLEDB:Database Password=korpamilev;");
+    connection.Open();
+    jet::ADOTable table(connection, "Artikli");
+    table.Open();
+    std::string refusal;
+    for (table.First(); !table.AtEnd() && refusal.empty(); table.Next()) {
+      table.Edit();
+      table.FieldByName("Naziv").SetText(long_name);
+      try {
+        table.Post();
+        ++grown;
+      } catch (const jet::Unsupported& error) {
+        refusal = error.what();
+        table.Cancel();
+      }
+    }
+    EXPECT_EQ(refusal, "The usage map at page 25 row 3 of '" + text +
+                           "' cannot reach page 32736: its row has room for pages below 32736 only (127 MB of database), and a "
+                           "database that large is not supported.");
+    connection.Flush();
+    const std::size_t before = HashOfFile(path);
+    table.Edit();
+    table.FieldByName("Naziv").SetText(long_name);
+    EXPECT_THROW(table.Post(), jet::Unsupported);
+    table.Cancel();
+    connection.Flush();
+    EXPECT_EQ(HashOfFile(path), before);
+    EXPECT_EQ(std::filesystem::file_size(path), 32736 * kPageSize);
+  }
+  const testsupport::Rows rows = ReadRows(path, u"korpamilev", u"Artikli");
+  ASSERT_EQ(rows.size(), 50000u);
+  std::size_t long_names = 0;
+  for (const auto& row : rows) long_names += row[1].text == long_name;
+  EXPECT_EQ(long_names, grown);
+  EXPECT_GT(grown, 0u);  // rows that moved to page 1045 while it had room
 }
 
 TEST(ConversionFixtureTest, ARowMovedTwiceLeavesItsOldCopyDeleted) {
