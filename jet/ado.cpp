@@ -1,5 +1,6 @@
 #include "jet/ado.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -94,24 +95,27 @@ std::vector<std::uint8_t> LittleEndian(T value) {
   return bytes;
 }
 
-// Returns the stored bytes of `text` for `column`. Throws runtime_error when
-// the column cannot take it.
-std::vector<std::uint8_t> EncodeForColumn(const Column& column, std::u16string_view text) {
+// Puts the stored bytes of `text` for `column` into `out`. Throws
+// runtime_error when the column cannot take it.
+void EncodeForColumn(const Column& column, std::u16string_view text, std::vector<std::uint8_t>& out) {
   switch (column.column_type()) {
     case ColumnType::kText: {
       if (text.size() > column.length / 2u) throw std::runtime_error(kFieldTooSmallMessage);
-      if (!column.fixed()) return EncodeText(text, column);
+      if (!column.fixed()) {
+        EncodeText(text, column, out);
+        return;
+      }
       // Encoding: UTF-16 -> UTF-16LE, padded with blanks to the fixed size.
-      std::vector<std::uint8_t> bytes(column.length, 0);
-      for (std::size_t i = 0; i < column.length / 2u; ++i) Put16(bytes, 2 * i, i < text.size() ? text[i] : u' ');
-      return bytes;
+      out.assign(column.length, 0);
+      for (std::size_t i = 0; i < column.length / 2u; ++i) Put16(out, 2 * i, i < text.size() ? text[i] : u' ');
+      return;
     }
     case ColumnType::kMemo: {
       const std::vector<std::uint8_t> data = EncodeText(text, column);
-      std::vector<std::uint8_t> bytes(12, 0);
-      Put32(bytes, 0, static_cast<std::uint32_t>(data.size()) | 0x80000000u);
-      bytes.insert(bytes.end(), data.begin(), data.end());
-      return bytes;
+      out.assign(12, 0);
+      Put32(out, 0, static_cast<std::uint32_t>(data.size()) | 0x80000000u);
+      out.insert(out.end(), data.begin(), data.end());
+      return;
     }
     case ColumnType::kByte:
     case ColumnType::kInteger:
@@ -121,37 +125,35 @@ std::vector<std::uint8_t> EncodeForColumn(const Column& column, std::u16string_v
       const long long low = type == ColumnType::kByte ? 0 : type == ColumnType::kInteger ? -32768 : INT32_MIN;
       const long long high = type == ColumnType::kByte ? 255 : type == ColumnType::kInteger ? 32767 : INT32_MAX;
       if (!value || *value < low || *value > high) ThrowNotNumber(column, text, "a whole number in range");
-      if (type == ColumnType::kByte) return {static_cast<std::uint8_t>(*value)};
-      if (type == ColumnType::kInteger) return LittleEndian(static_cast<std::int16_t>(*value));
-      return LittleEndian(static_cast<std::int32_t>(*value));
+      if (type == ColumnType::kByte) {
+        out.assign(1, static_cast<std::uint8_t>(*value));
+      } else if (type == ColumnType::kInteger) {
+        out = LittleEndian(static_cast<std::int16_t>(*value));
+      } else {
+        out = LittleEndian(static_cast<std::int32_t>(*value));
+      }
+      return;
     }
     case ColumnType::kFloat:
     case ColumnType::kDouble: {
       const std::optional<double> value = ParseReal(text);
       if (!value) ThrowNotNumber(column, text, "a number");
-      if (column.column_type() == ColumnType::kDouble) return LittleEndian(*value);
+      if (column.column_type() == ColumnType::kDouble) {
+        out = LittleEndian(*value);
+        return;
+      }
       if (std::fabs(*value) > std::numeric_limits<float>::max()) ThrowNotNumber(column, text, "a number in range");
-      return LittleEndian(static_cast<float>(*value));
+      out = LittleEndian(static_cast<float>(*value));
+      return;
     }
     case ColumnType::kCurrency: {
       const std::optional<std::int64_t> value = ParseCurrency(text);
       if (!value) ThrowNotNumber(column, text, "an amount of money");
-      return LittleEndian(*value);
+      out = LittleEndian(*value);
+      return;
     }
     default:
       throw Unsupported("Writing text into the column '" + ToUtf8(column.name) + "' is not supported for its type.");
-  }
-}
-
-// Walks the whole table once, checking every data page, overflow pointer and
-// row layout it will visit, so that a damaged table is refused before the
-// first row is written rather than after some rows were. Throws
-// CorruptDatabase.
-void CheckEveryRow(PageFile& pages, const TableDefinition& table) {
-  TableCursor cursor(pages, table);
-  for (cursor.First(); !cursor.AtEnd(); cursor.Next()) {
-    const RowView row = cursor.view();
-    for (const Column& column : table.columns) static_cast<void>(row.Raw(column));
   }
 }
 
@@ -233,7 +235,9 @@ void ADOTable::Open() {
                              "'. Make sure it exists and that its name is spelled correctly.");
   }
   auto definition = std::make_unique<TableDefinition>(ReadTableDefinition(database.pages(), entry->definition_page));
-  CheckEveryRow(database.pages(), *definition);
+  // The whole table is checked before the walk, so that a damaged table is
+  // refused before the first row is written rather than after some were.
+  CheckTable(database.pages(), *definition);
   definition_ = std::move(definition);
   cursor_ = std::make_unique<TableCursor>(database.pages(), *definition_);
   generation_ = connection_.generation();
@@ -241,6 +245,7 @@ void ADOTable::Open() {
 
 void ADOTable::Close() {
   if (cursor_ && connection_.connected() && generation_ == connection_.generation()) connection_.database().pages().WriteBack();
+  last_field_ = nullptr;
   fields_by_name_.clear();
   fields_.clear();
   cursor_.reset();
@@ -277,8 +282,14 @@ bool ADOTable::AtEnd() {
 
 conversion::DataField& ADOTable::FieldByName(std::string_view name) {
   CheckOpen();
+  // A walk asks for the same field row after row.
+  if (last_field_ && name == last_name_) return *last_field_;
   const auto known = fields_by_name_.find(name);
-  if (known != fields_by_name_.end()) return *known->second;
+  if (known != fields_by_name_.end()) {
+    last_name_.assign(name);
+    last_field_ = known->second;
+    return *known->second;
+  }
   const Column* column = definition_->FindColumn(Widen(name));
   if (!column) throw std::runtime_error(kNoSuchFieldMessage);
   std::unique_ptr<Field>& field = fields_[column->number];
@@ -290,16 +301,31 @@ conversion::DataField& ADOTable::FieldByName(std::string_view name) {
 std::u16string ADOTable::ReadText(const Column& column) {
   CheckCurrent();
   if (editing_) {
-    const auto found = pending_.find(column.number);
-    if (found != pending_.end()) return found->second;
+    for (const auto& [number, pending] : pending_) {
+      if (number == column.number) return pending;
+    }
   }
-  return ValueAsText(DecodeValue(connection_.database().pages(), cursor_->view(), column));
+  const RowView& row = cursor_->view();
+  if (column.column_type() == ColumnType::kText) {
+    const std::optional<std::span<const std::uint8_t>> raw = row.Raw(column);
+    return raw ? DecodeText(*raw) : std::u16string();
+  }
+  return ValueAsText(DecodeValue(connection_.database().pages(), row, column));
 }
 
 void ADOTable::SetPending(const Column& column, std::u16string_view text) {
   CheckCurrent();
   if (!editing_) throw std::runtime_error(kNotEditingMessage);
-  pending_[column.number] = std::u16string(text);
+  for (auto& [number, pending] : pending_) {
+    if (number == column.number) {
+      pending.assign(text);
+      return;
+    }
+  }
+  pending_.emplace_back(column.number, text);
+  if (pending_.size() > 1) {
+    std::sort(pending_.begin(), pending_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
 }
 
 void ADOTable::Edit() {
@@ -311,17 +337,22 @@ void ADOTable::Post() {
   CheckOpen();
   if (!editing_) return;
   CheckCurrent();
-  std::vector<ColumnChange> changes;
-  for (const auto& [number, text] : pending_) {
+  // The buffers of earlier posts are reused: a walk posts many rows.
+  changes_.resize(pending_.size());
+  for (std::size_t i = 0; i < pending_.size(); ++i) {
+    const auto& [number, text] = pending_[i];
     const Column* column = nullptr;
     for (const Column& c : definition_->columns) {
       if (c.number == number) column = &c;
     }
-    changes.push_back(ColumnChange{column, EncodeForColumn(*column, text)});
+    ColumnChange& change = changes_[i];
+    change.column = column;
+    if (!change.bytes) change.bytes.emplace();
+    EncodeForColumn(*column, text, *change.bytes);
   }
-  if (!changes.empty()) {
-    UpdateResult result = UpdateRow(connection_.database().pages(), *definition_, cursor_->location(), cursor_->row_bytes(), changes);
-    cursor_->Refresh(result.location, std::move(result.row), result.maps_changed);
+  if (!changes_.empty()) {
+    UpdateRow(connection_.database().pages(), *definition_, cursor_->location(), cursor_->view(), changes_, update_);
+    cursor_->Refresh(update_.location, update_.row, update_.maps_changed, update_.same_layout);
   }
   editing_ = false;
   pending_.clear();

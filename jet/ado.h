@@ -18,10 +18,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "conversion/data_access.h"
 #include "jet/database.h"
 #include "jet/file.h"
+#include "jet/row_update.h"
 #include "jet/table_cursor.h"
 #include "jet/table_definition.h"
 
@@ -139,9 +142,13 @@ class ADOTable : public conversion::DataTable {
   std::unique_ptr<TableDefinition> definition_;
   std::unique_ptr<TableCursor> cursor_;
   bool editing_ = false;
-  std::map<std::uint16_t, std::u16string> pending_;  // column number -> text
+  std::vector<std::pair<std::uint16_t, std::u16string>> pending_;  // column number, text; by number
+  std::vector<ColumnChange> changes_;  // kept for their buffers
+  UpdateResult update_;
   std::map<std::uint16_t, std::unique_ptr<Field>> fields_;
   std::map<std::string, Field*, std::less<>> fields_by_name_;  // as asked for
+  std::string last_name_;  // the name FieldByName found last
+  Field* last_field_ = nullptr;
 };
 
 }  // namespace jet

@@ -8,9 +8,11 @@
 //   2. A cached page equals what this object last read from or wrote to the
 //      file at that page.
 //   3. Page 0 (the header) is never written.
-//   4. A staged page is in the cache as staged; it reaches the file at the
-//      next WriteBack(), Sync() or Write(), and only if the disk still holds
-//      what it held when the page was first staged.
+//   4. Read() returns a staged page as staged. A staged page reaches the
+//      file at the next WriteBack() or Sync(), and only if the disk still
+//      holds what it held when the page was first staged.
+//   5. A PageRef never changes under its holder: changing a staged page in
+//      place (StagedContent) copies it first when a PageRef to it is out.
 // What goes into a page and in which order pages are written is left to the
 // callers (row_update.h).
 #ifndef JET_PAGE_FILE_H_
@@ -38,6 +40,8 @@ using PageRef = std::shared_ptr<const PageBytes>;
 class PageFile {
  public:
   static constexpr std::size_t kDefaultCachePages = 48;
+  // Pages read in one go when reads run through the file in order.
+  static constexpr std::uint32_t kReadAheadPages = 8;
 
   PageFile(std::unique_ptr<File> file, const DatabaseHeader& header, std::size_t cache_pages = kDefaultCachePages);
 
@@ -66,11 +70,13 @@ class PageFile {
   // Keeps `page` as the new content of `page_number` until WriteBack();
   // `disk_image` is what the file holds there now (kept from the first
   // staging on). Lets several posts to one page cost one write.
-  void Stage(std::uint32_t page_number, const PageBytes& page, const PageBytes& disk_image);
+  void Stage(std::uint32_t page_number, PageBytes page, PageBytes disk_image);
 
-  // Returns the staged content of a page and the disk image it was staged
-  // over, or nullptr when the page is not staged.
-  const std::pair<PageBytes, PageBytes>* Staged(std::uint32_t page_number) const;
+  // Returns the staged content of a page, to be changed in place, or nullptr
+  // when the page is not staged. The pointer is good until the next call
+  // into this object.
+  PageBytes* StagedContent(std::uint32_t page_number);
+  bool IsStaged(std::uint32_t page_number) const;
 
   // Writes every staged page, in the order first staged. A page whose disk
   // copy another program changed meanwhile is not written: the changes
@@ -85,9 +91,20 @@ class PageFile {
   [[noreturn]] void Corrupt(std::uint32_t page_number, const std::string& detail) const;
 
  private:
+  struct StagedPage {
+    std::uint32_t page_number;
+    std::shared_ptr<PageBytes> content;  // also in the cache while there
+    PageBytes disk_image;
+  };
+
   PageBytes ReadFromFile(std::uint32_t page_number);
+  // Reads `page_number` and up to kReadAheadPages - 1 pages after it that
+  // are neither cached nor staged into the cache.
+  void ReadAhead(std::uint32_t page_number);
+  void WriteToFile(std::uint32_t page_number, const PageBytes& page);
   void Remember(std::uint32_t page_number, PageRef page);
   void Forget(std::uint32_t page_number);
+  StagedPage* FindStaged(std::uint32_t page_number);
 
   std::unique_ptr<File> file_;
   DatabaseHeader header_;
@@ -95,7 +112,10 @@ class PageFile {
   std::uint32_t page_count_;
   std::size_t pages_written_ = 0;
   PageBytes scratch_;  // for DiskEquals
-  std::vector<std::pair<std::uint32_t, std::pair<PageBytes, PageBytes>>> staged_;  // page, (content, disk image)
+  std::vector<StagedPage> staged_;  // in the order first staged; a few at most
+  PageBytes encoded_;  // for writing an RC4-encoded page
+  std::vector<std::uint8_t> read_ahead_;  // kReadAheadPages pages
+  std::uint32_t next_in_order_ = 0;  // the page after the last one Read took from the file
   std::list<std::uint32_t> recent_;  // most recently used first
   std::unordered_map<std::uint32_t, std::pair<PageRef, std::list<std::uint32_t>::iterator>> cache_;
   // The page Read returned last, also in the cache and first in recent_: a

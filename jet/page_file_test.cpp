@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "jet/errors.h"
@@ -117,6 +118,99 @@ TEST(PageFileTest, PageOutsideTheFileIsCorruption) {
     EXPECT_EQ(error.what(), "The database 'x.mdb' is damaged (page " + std::to_string(header.page_count) +
                                 "): a reference points past the end of the file");
   }
+}
+
+// A page file over artikli-basic in memory, with `cache_pages` pages of cache.
+struct StagingFixture {
+  explicit StagingFixture(std::size_t cache_pages = PageFile::kDefaultCachePages)
+      : original(Fixture("artikli/artikli-basic.mdb")) {
+    std::unique_ptr<File> file = InMemory(original, &disk);
+    const DatabaseHeader header = ReadHeader(*file);
+    pages = std::make_unique<PageFile>(std::move(file), header, cache_pages);
+  }
+  Bytes DiskPage(std::uint32_t number) const {
+    return Bytes(disk->begin() + number * 4096, disk->begin() + (number + 1) * 4096);
+  }
+  // Stages page `number` with one byte changed; returns the staged content.
+  PageBytes StageChanged(std::uint32_t number) {
+    PageBytes content = pages->ReadFresh(number);
+    PageBytes image = content;
+    content[2000] ^= 0x5A;
+    pages->Stage(number, content, image);
+    return content;
+  }
+
+  Bytes original;
+  std::shared_ptr<Bytes> disk;
+  std::unique_ptr<PageFile> pages;
+};
+
+TEST(PageFileStagingTest, ReadsSeeStagedContentBeforeTheDiskDoes) {
+  struct Case {
+    const char* what;
+    std::size_t cache_pages;
+    std::function<void(PageFile&)> between;  // reads between staging and reading back
+  };
+  const Case cases[] = {
+      {"straight away", PageFile::kDefaultCachePages, [](PageFile&) {}},
+      {"after the cache let the page go", 4, [](PageFile& pages) {
+         for (std::uint32_t number = 10; number < 20; ++number) pages.Read(number);
+       }},
+      {"after reading ahead over the page", PageFile::kDefaultCachePages, [](PageFile& pages) {
+         pages.Read(4);
+         pages.Read(5);  // in order: reads ahead over 6
+       }},
+      {"after reading ahead over the page the cache let go", 4, [](PageFile& pages) {
+         for (std::uint32_t number = 10; number < 20; ++number) pages.Read(number);
+         pages.Read(4);
+         pages.Read(5);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StagingFixture f(c.cache_pages);
+    const PageBytes staged = f.StageChanged(6);
+    c.between(*f.pages);
+    EXPECT_EQ(*f.pages->Read(6), staged);
+    EXPECT_EQ(f.DiskPage(6), Bytes(f.original.begin() + 6 * 4096, f.original.begin() + 7 * 4096));
+    f.pages->WriteBack();
+    EXPECT_EQ(f.DiskPage(6), staged);
+    EXPECT_EQ(f.pages->pages_written(), 1u);
+  }
+}
+
+TEST(PageFileStagingTest, AChangeInPlaceLeavesWhatAReaderHoldsAlone) {
+  StagingFixture f;
+  f.StageChanged(6);
+  const PageRef held = f.pages->Read(6);
+  const PageBytes seen = *held;
+  PageBytes* content = f.pages->StagedContent(6);
+  ASSERT_NE(content, nullptr);
+  (*content)[3000] ^= 0xFF;
+  EXPECT_EQ(*held, seen);
+  EXPECT_EQ((*f.pages->Read(6))[3000], seen[3000] ^ 0xFF);
+  // With no reader holding it, the page is changed where it is.
+  const PageBytes* again = f.pages->StagedContent(6);
+  EXPECT_EQ(f.pages->StagedContent(6), again);
+  EXPECT_EQ(f.pages->StagedContent(7), nullptr);
+}
+
+TEST(PageFileStagingTest, AnotherProgramsWriteWinsOverTheStagedPage) {
+  StagingFixture f;
+  const PageBytes staged6 = f.StageChanged(6);
+  const PageBytes staged8 = f.StageChanged(8);
+  (*f.disk)[6 * 4096 + 100] ^= 0x01;  // another program writes page 6
+  const Bytes theirs = f.DiskPage(6);
+  try {
+    f.pages->WriteBack();
+    FAIL() << "written back";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), kRowChangedMessage);
+  }
+  EXPECT_EQ(f.DiskPage(6), theirs);
+  EXPECT_EQ(f.DiskPage(8), staged8);  // the other staged page is written
+  EXPECT_EQ(*f.pages->Read(6), theirs);
+  EXPECT_FALSE(f.pages->IsStaged(6));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "jet/row_codec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <utility>
 
 #include "jet/bytes.h"
@@ -201,23 +203,28 @@ std::u16string DecodeText(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-std::vector<std::uint8_t> EncodeText(std::u16string_view text, const Column& column) {
+void EncodeText(std::u16string_view text, const Column& column, std::vector<std::uint8_t>& out) {
   bool compress = column.compressible() && text.size() > 2;
   for (char16_t c : text) {
     if (c == 0 || c > 0xFF) compress = false;
   }
-  std::vector<std::uint8_t> bytes;
+  out.clear();
   if (compress) {
     // Encoding: UTF-16 -> compressed Unicode, all in one-byte mode.
-    bytes.assign(std::begin(kCompressedTextMark), std::end(kCompressedTextMark));
-    for (char16_t c : text) bytes.push_back(static_cast<std::uint8_t>(c));
+    out.assign(std::begin(kCompressedTextMark), std::end(kCompressedTextMark));
+    for (char16_t c : text) out.push_back(static_cast<std::uint8_t>(c));
   } else {
     // Encoding: UTF-16 -> UTF-16LE.
     for (char16_t c : text) {
-      bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-      bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+      out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+      out.push_back(static_cast<std::uint8_t>(c >> 8));
     }
   }
+}
+
+std::vector<std::uint8_t> EncodeText(std::u16string_view text, const Column& column) {
+  std::vector<std::uint8_t> bytes;
+  EncodeText(text, column, bytes);
   return bytes;
 }
 
@@ -367,9 +374,10 @@ std::u16string ValueAsText(const Value& value) {
   return std::u16string(ascii.begin(), ascii.end());
 }
 
-std::vector<std::uint8_t> RebuildRow(const TableDefinition& table, const RowView& row, const Column& column,
-                                     const std::optional<std::vector<std::uint8_t>>& bytes, std::size_t min_size) {
+void RebuildRow(const TableDefinition& table, const RowView& row, const Column& column,
+                std::optional<std::span<const std::uint8_t>> bytes, std::size_t min_size, std::vector<std::uint8_t>& out) {
   const std::span<const std::uint8_t> old = row.row();
+  if (old.data() == out.data()) throw std::logic_error("a row rebuilt over itself");
   if (column.column_type() == ColumnType::kBoolean) throw Unsupported("Changing a yes/no column is not supported.");
   const std::size_t old_columns = row.column_count();
   std::size_t columns = old_columns;
@@ -378,52 +386,61 @@ std::vector<std::uint8_t> RebuildRow(const TableDefinition& table, const RowView
     columns = std::max<std::size_t>(table.max_columns, column.number + 1u);
   }
   const std::size_t mask_size = (columns + 7) / 8;
-  std::vector<std::uint8_t> mask(row.null_mask().begin(), row.null_mask().end());
-  mask.resize(mask_size, 0);
-  if (bytes) {
-    mask[column.number / 8] = static_cast<std::uint8_t>(mask[column.number / 8] | (1u << (column.number % 8)));
-  } else {
-    mask[column.number / 8] = static_cast<std::uint8_t>(mask[column.number / 8] & ~(1u << (column.number % 8)));
-  }
+  // The old mask, widened for new columns, with the column's bit set for a
+  // value and cleared for NULL.
+  auto write_mask = [&](std::uint8_t* mask) {
+    const std::span<const std::uint8_t> old_mask = row.null_mask();
+    for (std::size_t k = 0; k < mask_size; ++k) mask[k] = k < old_mask.size() ? old_mask[k] : 0;
+    const auto bit = static_cast<std::uint8_t>(1u << (column.number % 8));
+    mask[column.number / 8] = static_cast<std::uint8_t>(bytes ? (mask[column.number / 8] | bit) : (mask[column.number / 8] & ~bit));
+  };
 
   if (column.fixed()) {
-    std::vector<std::uint8_t> result(old.begin(), old.end());
     const std::size_t start = 2 + static_cast<std::size_t>(column.fixed_offset);
-    if (bytes) {
-      if (bytes->size() != column.length || start + column.length > row.fixed_end()) {
-        throw Unsupported("A value does not fit its fixed-length column.");
-      }
-      std::copy(bytes->begin(), bytes->end(), result.begin() + static_cast<std::ptrdiff_t>(start));
+    if (bytes && (bytes->size() != column.length || start + column.length > row.fixed_end())) {
+      throw Unsupported("A value does not fit its fixed-length column.");
     }
-    std::copy(mask.begin(), mask.end(), result.end() - static_cast<std::ptrdiff_t>(mask.size()));
-    return result;
+    out.assign(old.begin(), old.end());
+    if (bytes) std::copy(bytes->begin(), bytes->end(), out.begin() + static_cast<std::ptrdiff_t>(start));
+    write_mask(out.data() + out.size() - mask_size);
+    return;
   }
   if (!row.has_var_table()) throw Unsupported("The row has no variable columns to change.");
 
   const std::size_t old_vars = row.var_count();
   const std::size_t vars = std::max<std::size_t>(old_vars, column.var_index + 1u);
-  std::vector<std::uint8_t> result(old.begin(), old.begin() + static_cast<std::ptrdiff_t>(row.fixed_end()));
-  Put16(result, 0, static_cast<std::uint32_t>(columns));
-  std::vector<std::size_t> starts;
-  for (std::size_t i = 0; i < vars; ++i) {
-    starts.push_back(result.size());
-    if (i == column.var_index) {
-      if (bytes) result.insert(result.end(), bytes->begin(), bytes->end());
-    } else if (i < old_vars) {
-      result.insert(result.end(), old.begin() + static_cast<std::ptrdiff_t>(row.var_offset(i)),
-                    old.begin() + static_cast<std::ptrdiff_t>(row.var_offset(i + 1)));
-    }
-  }
-  const std::size_t end_of_data = result.size();
+  auto value_of = [&](std::size_t i) -> std::span<const std::uint8_t> {
+    if (i == column.var_index) return bytes ? *bytes : std::span<const std::uint8_t>();
+    if (i >= old_vars) return {};
+    return old.subspan(row.var_offset(i), row.var_offset(i + 1) - row.var_offset(i));
+  };
+  std::size_t end_of_data = row.fixed_end();
+  for (std::size_t i = 0; i < vars; ++i) end_of_data += value_of(i).size();
+  // Zero padding before EOD keeps a shrinking row at its old size.
   const std::size_t tail = 2 + 2 * vars + 2 + mask_size;
-  if (end_of_data + tail < min_size) result.resize(min_size - tail, 0);
-  const std::size_t eod_at = result.size();
-  result.resize(eod_at + tail, 0);
-  Put16(result, eod_at, static_cast<std::uint32_t>(end_of_data));
-  for (std::size_t i = 0; i < vars; ++i) Put16(result, eod_at + 2 + 2 * (vars - 1 - i), static_cast<std::uint32_t>(starts[i]));
-  Put16(result, eod_at + 2 + 2 * vars, static_cast<std::uint32_t>(vars));
-  std::copy(mask.begin(), mask.end(), result.end() - static_cast<std::ptrdiff_t>(mask_size));
-  return result;
+  const std::size_t eod_at = std::max(end_of_data, min_size > tail ? min_size - tail : 0);
+  out.assign(eod_at + tail, 0);
+  std::copy(old.begin(), old.begin() + static_cast<std::ptrdiff_t>(row.fixed_end()), out.begin());
+  Put16(out, 0, static_cast<std::uint32_t>(columns));
+  std::size_t position = row.fixed_end();
+  for (std::size_t i = 0; i < vars; ++i) {
+    const std::span<const std::uint8_t> value = value_of(i);
+    Put16(out, eod_at + 2 + 2 * (vars - 1 - i), static_cast<std::uint32_t>(position));
+    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(position));
+    position += value.size();
+  }
+  Put16(out, eod_at, static_cast<std::uint32_t>(end_of_data));
+  Put16(out, eod_at + 2 + 2 * vars, static_cast<std::uint32_t>(vars));
+  write_mask(out.data() + out.size() - mask_size);
+}
+
+std::vector<std::uint8_t> RebuildRow(const TableDefinition& table, const RowView& row, const Column& column,
+                                     const std::optional<std::vector<std::uint8_t>>& bytes, std::size_t min_size) {
+  std::vector<std::uint8_t> out;
+  std::optional<std::span<const std::uint8_t>> value;
+  if (bytes) value = std::span<const std::uint8_t>(*bytes);
+  RebuildRow(table, row, column, value, min_size, out);
+  return out;
 }
 
 }  // namespace jet

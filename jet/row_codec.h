@@ -82,6 +82,8 @@ std::u16string DecodeText(std::span<const std::uint8_t> bytes);
 // text has more than two characters and all of them are U+0001..U+00FF (that
 // is shorter); UTF-16LE otherwise. Encoding: UTF-16 -> Jet text bytes.
 std::vector<std::uint8_t> EncodeText(std::u16string_view text, const Column& column);
+// The same into `out`, reusing its storage.
+void EncodeText(std::u16string_view text, const Column& column, std::vector<std::uint8_t>& out);
 
 // Returns the bytes of a long value (memo or OLE field of `field` bytes).
 std::vector<std::uint8_t> ReadLongValue(PageFile& file, std::uint32_t page_number, std::span<const std::uint8_t> field);
@@ -95,6 +97,10 @@ std::u16string ValueAsText(const Value& value);
 // copied as they are. Throws Unsupported for a row it cannot rebuild.
 std::vector<std::uint8_t> RebuildRow(const TableDefinition& table, const RowView& row, const Column& column,
                                      const std::optional<std::vector<std::uint8_t>>& bytes, std::size_t min_size);
+// The same into `out`, reusing its storage; `out` must not hold the row
+// `row` views.
+void RebuildRow(const TableDefinition& table, const RowView& row, const Column& column,
+                std::optional<std::span<const std::uint8_t>> bytes, std::size_t min_size, std::vector<std::uint8_t>& out);
 
 }  // namespace jet
 

@@ -20,8 +20,8 @@ namespace {
 
 // The pages one update works on, changed in memory, then staged or written
 // in the order the invariants need. A page starts from its staged content
-// when an earlier post staged it, else from the disk; either way the disk
-// must still hold what this program last saw there.
+// when an earlier post staged it (the disk is checked again when the page is
+// written back), else from the disk as it is now.
 class PageSet {
  public:
   explicit PageSet(PageFile& file) : file_(file) {}
@@ -29,10 +29,9 @@ class PageSet {
   PageBytes& Get(std::uint32_t page_number) {
     auto found = pages_.find(page_number);
     if (found != pages_.end()) return found->second.first;
-    if (const auto* staged = file_.Staged(page_number)) {
-      if (!file_.DiskEquals(page_number, staged->second)) ThrowRowChanged();
-      // The disk image of a staged page is kept by the page file.
-      return pages_.emplace(page_number, std::make_pair(staged->first, PageBytes())).first->second.first;
+    // A staged page's disk copy is checked when it is written back.
+    if (const PageBytes* staged = file_.StagedContent(page_number)) {
+      return pages_.emplace(page_number, std::make_pair(*staged, PageBytes())).first->second.first;
     }
     PageBytes disk = file_.ReadFresh(page_number);
     PageBytes copy = disk;
@@ -44,8 +43,9 @@ class PageSet {
 
   // Keeps the page's new content for the page file's next write-back.
   void Stage(std::uint32_t page_number) {
-    const auto& entry = pages_.at(page_number);
-    file_.Stage(page_number, entry.first, entry.second);
+    auto& entry = pages_.at(page_number);
+    file_.Stage(page_number, std::move(entry.first), std::move(entry.second));
+    pages_.erase(page_number);
   }
 
   // Writes `page_number` now, unless already written.
@@ -116,6 +116,87 @@ std::uint8_t AppendOverflowRow(PageFile& file, std::uint32_t page_number, PageBy
   return static_cast<std::uint8_t>(count);
 }
 
+// Puts the row `read` views with `changes` applied into `row`. Throws
+// kRecordTooLargeMessage.
+void ChangedRow(const PageFile& file, const TableDefinition& table, std::uint32_t page_number,
+                const RowView& read, const std::vector<ColumnChange>& changes, std::vector<std::uint8_t>& row, bool& same_layout) {
+  const std::span<const std::uint8_t> read_row = read.row();
+  same_layout = false;
+  // The common change, a value replaced by one of the same size, keeps the
+  // row's layout byte for byte.
+  if (changes.size() == 1 && changes[0].bytes && changes[0].column->column_type() != ColumnType::kBoolean) {
+    const std::optional<std::span<const std::uint8_t>> old = read.Raw(*changes[0].column);
+    if (old && old->size() == changes[0].bytes->size()) {
+      row.assign(read_row.begin(), read_row.end());
+      std::copy(changes[0].bytes->begin(), changes[0].bytes->end(), row.begin() + (old->data() - read_row.data()));
+      same_layout = true;
+      return;
+    }
+  }
+  std::vector<std::uint8_t> scratch;
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const ColumnChange& change = changes[i];
+    std::optional<std::span<const std::uint8_t>> value;
+    if (change.bytes) value = std::span<const std::uint8_t>(*change.bytes);
+    if (i == 0) {
+      RebuildRow(table, read, *change.column, value, read_row.size(), row);
+      continue;
+    }
+    const RowView view(file, page_number, table, row);
+    RebuildRow(table, view, *change.column, value, row.size(), scratch);
+    row.swap(scratch);
+  }
+  if (changes.empty()) row.assign(read_row.begin(), read_row.end());
+  if (row.size() > file.format().max_row_size) throw std::runtime_error(kRecordTooLargeMessage);
+}
+
+// The common update: a row that lives at its home slot, changed in no
+// indexed column, keeping its size or growing within its page. The page is
+// changed where it is staged, or staged from a fresh read of the disk, which
+// must still hold the row as it was read. Returns nullopt, having changed
+// nothing, when the update needs more than that.
+bool UpdateInPage(PageFile& file, const TableDefinition& table, const RowLocation& location,
+                  const RowView& read, const std::vector<ColumnChange>& changes, UpdateResult& result) {
+  const std::span<const std::uint8_t> read_row = read.row();
+  if (!location.chain.empty() || location.data != location.home) return false;
+  for (const ColumnChange& change : changes) {
+    if (table.IsIndexed(*change.column)) return false;
+  }
+  const std::uint32_t page_number = location.home.page;
+  PageBytes* staged = file.StagedContent(page_number);
+  PageBytes disk;
+  if (!staged) disk = file.ReadFresh(page_number);
+  const PageBytes& page = staged ? *staged : disk;
+  if (!IsTableDataPage(file, table, page) || location.home.row >= RowCount(file, page_number, page)) ThrowRowChanged();
+  const RowSlot slot = ReadRowSlot(file, page_number, page, location.home.row);
+  if (slot.deleted() || slot.overflow() || slot.size() != read_row.size() ||
+      !std::equal(read_row.begin(), read_row.end(), page.begin() + static_cast<std::ptrdiff_t>(slot.start))) {
+    ThrowRowChanged();
+  }
+  std::vector<std::uint8_t>& row = result.row;
+  ChangedRow(file, table, page_number, read, changes, row, result.same_layout);
+  const bool same_size = row.size() == read_row.size();
+  if (!same_size && ComputeFreeSpace(file.format(), page) < row.size() - read_row.size()) return false;
+
+  // A re-pack is laid out on a copy, so that a staged page is never left
+  // half changed.
+  PageBytes content;
+  if (!same_size) {
+    content = page;
+    Repack(file, page_number, content, location.home.row, row);
+    if (staged) *staged = std::move(content);
+  } else if (staged) {
+    std::copy(row.begin(), row.end(), staged->begin() + static_cast<std::ptrdiff_t>(slot.start));
+  } else {
+    content = disk;
+    std::copy(row.begin(), row.end(), content.begin() + static_cast<std::ptrdiff_t>(slot.start));
+  }
+  if (!staged) file.Stage(page_number, std::move(content), std::move(disk));
+  result.location = location;
+  result.maps_changed = false;
+  return true;
+}
+
 PageBytes NewDataPage(const PageFile& file, std::uint32_t table_page) {
   const FormatDescription& format = file.format();
   PageBytes page(file.page_size(), 0);
@@ -128,9 +209,11 @@ PageBytes NewDataPage(const PageFile& file, std::uint32_t table_page) {
 
 }  // namespace
 
-UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
-                       const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes) {
+void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
+               const RowView& read, const std::vector<ColumnChange>& changes, UpdateResult& result) {
   if (!file.writable()) throw std::runtime_error("Cannot update. Database or object is read-only.");
+  if (UpdateInPage(file, table, location, read, changes, result)) return;
+  const std::span<const std::uint8_t> read_row = read.row();
   const FormatDescription& format = file.format();
 
   // The row on disk must still be the row that was read, at the same place.
@@ -157,19 +240,16 @@ UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLo
     ThrowRowChanged();
   }
 
-  std::vector<std::uint8_t> row = read_row;
-  for (const ColumnChange& change : changes) {
-    const RowView view(file, location.data.page, table, row);
-    row = RebuildRow(table, view, *change.column, change.bytes, row.size());
-  }
-  if (row.size() > format.max_row_size) throw std::runtime_error(kRecordTooLargeMessage);
+  std::vector<std::uint8_t> row;
+  bool same_layout = false;
+  ChangedRow(file, table, location.data.page, read, changes, row, same_layout);
 
   // The indexes that use a changed column get the row's new entries before
   // the row is written and lose its old ones after (index_maintenance.h);
   // such a row is then written at once rather than staged.
   std::vector<const Column*> changed;
   for (const ColumnChange& change : changes) changed.push_back(change.column);
-  IndexMaintenance indexes(file, table, location.home, RowView(file, location.data.page, table, read_row),
+  IndexMaintenance indexes(file, table, location.home, read,
                            RowView(file, location.data.page, table, row), changed);
   auto write_row_page = [&](std::uint32_t page_number) {
     if (indexes.empty()) {
@@ -182,16 +262,19 @@ UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLo
     indexes.WriteAfterRow();
   };
 
-  UpdateResult result{location, row, false};
+  result.location = location;
+  result.row = row;
+  result.maps_changed = false;
+  result.same_layout = same_layout;
   if (row.size() == read_row.size()) {
     std::copy(row.begin(), row.end(), data_page.begin() + static_cast<std::ptrdiff_t>(data_slot.start));
     write_row_page(location.data.page);
-    return result;
+    return;
   }
   if (ComputeFreeSpace(format, data_page) >= row.size() - read_row.size()) {
     Repack(file, location.data.page, data_page, location.data.row, row);
     write_row_page(location.data.page);
-    return result;
+    return;
   }
 
   // A move writes several pages in order; what earlier posts staged goes
@@ -283,7 +366,7 @@ UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLo
   result.location.data = RowPointer{*target, target_row};
   result.location.chain = {location.home};
   result.maps_changed = allocated;
-  return result;
+  result.same_layout = false;
 }
 
 }  // namespace jet

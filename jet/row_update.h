@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "jet/page_file.h"
+#include "jet/row_codec.h"
 #include "jet/table_cursor.h"
 #include "jet/table_definition.h"
 
@@ -39,14 +40,18 @@ struct UpdateResult {
   RowLocation location;              // where the row lives now
   std::vector<std::uint8_t> row;     // its bytes
   bool maps_changed = false;         // a page was added to the table
+  bool same_layout = false;          // only a value's bytes changed, in place
 };
 
-// Writes the row at `location`, read as `read_row`, with `changes` applied.
-// Throws std::runtime_error("Row cannot be located for updating. Some values
-// may have been changed since it was last read.") when the row on disk is no
-// longer what was read; see the invariants for what else is refused.
-UpdateResult UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
-                       const std::vector<std::uint8_t>& read_row, const std::vector<ColumnChange>& changes);
+// Writes the row at `location`, read as `read`, with `changes` applied,
+// and puts where it lives now and its bytes into `result` (whose buffers are
+// reused: a walk updates many rows). Throws std::runtime_error("Row cannot be
+// located for updating. Some values may have been changed since it was last
+// read.") when the row on disk is no longer what was read; see the
+// invariants for what else is refused. `result` is unspecified after a
+// throw.
+void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& location,
+               const RowView& read, const std::vector<ColumnChange>& changes, UpdateResult& result);
 
 inline constexpr const char* kRecordTooLargeMessage = "Record is too large.";
 

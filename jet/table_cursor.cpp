@@ -36,10 +36,37 @@ std::optional<RowLocation> LocateRow(PageFile& file, const TableDefinition& tabl
   }
 }
 
+void CheckTable(PageFile& file, const TableDefinition& table) {
+  const UsageMap owned(file, table.owned_map);
+  std::unordered_set<std::uint64_t> targets;  // rows reached through a pointer
+  auto check_row = [&](std::uint32_t page_number, const PageBytes& page, const RowSlot& slot) {
+    const RowView row(file, page_number, table, std::span<const std::uint8_t>(page.data() + slot.start, slot.size()));
+    for (const Column& column : table.columns) static_cast<void>(row.Raw(column));
+  };
+  for (std::optional<std::uint32_t> page_number = owned.NextPage(0); page_number; page_number = owned.NextPage(*page_number + 1)) {
+    const PageRef page = file.Read(*page_number);
+    if (!IsTableDataPage(file, table, *page)) continue;
+    const std::size_t count = RowCount(file, *page_number, *page);
+    for (std::size_t i = 0; i < count; ++i) {
+      const RowPointer home{*page_number, static_cast<std::uint8_t>(i)};
+      const RowSlot slot = ReadRowSlot(file, home.page, *page, home.row);
+      if (slot.deleted()) continue;
+      if (!slot.overflow()) {
+        check_row(home.page, *page, slot);
+        continue;
+      }
+      const std::optional<RowLocation> location = LocateRow(file, table, home);
+      if (!location || !targets.insert(Key(location->data)).second) continue;
+      const PageRef data_page = file.Read(location->data.page);
+      check_row(location->data.page, *data_page, ReadRowSlot(file, location->data.page, *data_page, location->data.row));
+    }
+    if (*page_number == 0xFFFFFF) break;
+  }
+}
+
 TableCursor::TableCursor(PageFile& file, const TableDefinition& table)
     : file_(file), table_(table), owned_(std::make_unique<UsageMap>(file, table.owned_map)) {}
 
-RowView TableCursor::view() const { return RowView(file_, location_.data.page, table_, row_); }
 
 void TableCursor::First() {
   started_ = false;
@@ -53,9 +80,15 @@ void TableCursor::Next() {
   Advance();
 }
 
-void TableCursor::Refresh(const RowLocation& location, std::vector<std::uint8_t> row, bool map_changed) {
+void TableCursor::Refresh(const RowLocation& location, std::span<const std::uint8_t> row, bool map_changed, bool same_layout) {
+  if (same_layout && location.data == location_.data && row.size() == row_.size()) {
+    // The view's offsets hold for the new bytes, in the same buffer.
+    std::copy(row.begin(), row.end(), row_.begin());
+    return;
+  }
   location_ = location;
-  row_ = std::move(row);
+  row_.assign(row.begin(), row.end());
+  view_.emplace(file_, location_.data.page, table_, row_);
   if (location_.data != location_.home) visited_targets_.insert(Key(location_.data));
   if (map_changed) owned_ = std::make_unique<UsageMap>(file_, table_.owned_map);
 }
@@ -81,7 +114,7 @@ void TableCursor::Advance() {
       if (!slot.overflow()) {
         location_ = RowLocation{home, home, {}};
         row_.assign(page->begin() + static_cast<std::ptrdiff_t>(slot.start), page->begin() + static_cast<std::ptrdiff_t>(slot.end));
-        RowView check(file_, page_, table_, row_);  // throws for a damaged row
+        view_.emplace(file_, page_, table_, row_);  // throws for a damaged row
         return;
       }
       const std::optional<RowLocation> location = LocateRow(file_, table_, home);
@@ -92,7 +125,7 @@ void TableCursor::Advance() {
       location_ = *location;
       row_.assign(data_page->begin() + static_cast<std::ptrdiff_t>(data_slot.start),
                   data_page->begin() + static_cast<std::ptrdiff_t>(data_slot.end));
-      RowView check(file_, location_.data.page, table_, row_);  // throws for a damaged row
+      view_.emplace(file_, location_.data.page, table_, row_);  // throws for a damaged row
       return;
     }
     if (page_ == 0xFFFFFF) {

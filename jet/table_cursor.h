@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct RowLocation {
   std::vector<RowPointer> chain;  // pointer slots from home on, data excluded
 };
 
+// Checks every row of `table` as a walk would read it: data pages, overflow
+// pointers and row layouts, without copying a row. Throws CorruptDatabase.
+void CheckTable(PageFile& file, const TableDefinition& table);
+
 // Follows overflow pointers from `home` to the row's data. Returns nullopt
 // when the home slot is deleted. Throws CorruptDatabase for a loop, a pointer
 // to another table's page, or a pointer to a missing row.
@@ -49,11 +54,12 @@ class TableCursor {
   // The current row (not at the end).
   const RowLocation& location() const { return location_; }
   const std::vector<std::uint8_t>& row_bytes() const { return row_; }
-  RowView view() const;
+  const RowView& view() const { return *view_; }
 
   // Replaces the current row's copy after it was written, and re-reads the
-  // usage map when the write changed it.
-  void Refresh(const RowLocation& location, std::vector<std::uint8_t> row, bool map_changed);
+  // usage map when the write changed it. `same_layout`: only bytes of values
+  // changed, the row's size and offsets did not.
+  void Refresh(const RowLocation& location, std::span<const std::uint8_t> row, bool map_changed, bool same_layout = false);
 
  private:
   void Advance();
@@ -67,6 +73,7 @@ class TableCursor {
   std::size_t next_slot_ = 0;
   RowLocation location_;
   std::vector<std::uint8_t> row_;
+  std::optional<RowView> view_;  // over row_
   std::unordered_set<std::uint64_t> visited_targets_;
 };
 

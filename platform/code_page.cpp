@@ -124,7 +124,8 @@ IconvCodePage::IconvCodePage(int code_page) : code_page_(code_page) {
                                    (static_cast<unsigned char>(output[1]) << 8));
     }
     to_wide_[static_cast<std::size_t>(byte)] = unit;
-    if (unit != kUndefined) to_ansi_.emplace(unit, static_cast<char>(byte));
+    // Where two bytes give one character, the lower byte is written back.
+    if (unit != kUndefined && to_ansi_[unit] < 0) to_ansi_[unit] = static_cast<std::int16_t>(byte);
   }
   if (to_wide_[0] != 0 || to_wide_['A'] != u'A') {
     throw CodePageError(code_page, "The ANSI code page " + number + " does not convert correctly in this system's iconv");
@@ -135,9 +136,9 @@ std::optional<std::string> IconvCodePage::ToAnsi(std::u16string_view text) const
   std::string ansi;
   ansi.reserve(text.size());
   for (char16_t unit : text) {
-    const auto it = to_ansi_.find(unit);
-    if (it == to_ansi_.end()) return std::nullopt;
-    ansi += it->second;
+    const std::int16_t byte = to_ansi_[unit];
+    if (byte < 0) return std::nullopt;
+    ansi += static_cast<char>(byte);
   }
   return ansi;
 }

@@ -9,12 +9,13 @@
 #define PLATFORM_CODE_PAGE_H_
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "conversion/code_page.h"
 
@@ -62,7 +63,7 @@ class IconvCodePage : public conversion::CodePage {
  private:
   int code_page_;
   std::array<char16_t, 256> to_wide_{};            // U+FFFD for an undefined byte
-  std::unordered_map<char16_t, char> to_ansi_;
+  std::vector<std::int16_t> to_ansi_ = std::vector<std::int16_t>(0x10000, -1);  // by character; -1: none
 };
 
 }  // namespace platform
