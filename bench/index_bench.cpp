@@ -72,7 +72,7 @@ void ConvertArtikli() {
 void DeepTree() {
   jet::IndexDefinition index;
   index.name = "Oznaka";
-  index.columns = {jet::KeyColumn{0x0A, true}};
+  index.columns = {jet::KeyColumn{jet::ColumnType::kText, true}};
   index.column_numbers = {1};
   index.root_page = 1;
   index.flags = jet::kIndexIgnoreNulls;

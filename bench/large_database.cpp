@@ -99,7 +99,8 @@ Layout ReadLayout(jet::PageFile& pages, const std::filesystem::path& path) {
   layout.rate = need(u"PoreskaStopa", jet::ColumnType::kText);
   layout.barkod = need(u"Barkod", jet::ColumnType::kText);
   if (table.row_count != 0 || jet::UsageMap(pages, table.owned_map).NextPage(0)) BadTemplate(path, "Artikli is not empty");
-  if (table.real_indexes.size() != 1 || table.real_indexes[0].column_numbers != std::vector<std::uint16_t>{layout.sifra->number}) {
+  if (table.real_indexes.size() != 1 || table.real_indexes[0].columns.size() != 1 ||
+      table.real_indexes[0].columns[0].number != layout.sifra->number) {
     BadTemplate(path, "Artikli must have exactly one index, on Sifra");
   }
   for (const jet::Column& column : table.columns) {
@@ -110,18 +111,13 @@ Layout ReadLayout(jet::PageFile& pages, const std::filesystem::path& path) {
     }
   }
 
-  // The real index's definition follows the column descriptors and names:
-  //   34  4  usage map of the index's pages (row, 3-byte page)
-  //   38  4  root page
+  // The generator rewrites counts on the definition's first page.
   const jet::PageRef page = pages.Read(table.page);
   const jet::FormatDescription& format = pages.format();
   if (jet::Get32(*page, format.tdef_next_page_offset) != 0) BadTemplate(path, "Artikli's definition spans several pages");
-  std::size_t at = format.tdef_real_index_block_offset + format.tdef_real_index_block_size + format.column_size * table.columns.size();
-  for (std::size_t i = 0; i < table.columns.size() && at + 2 <= page->size(); ++i) at += 2 + jet::Get16(*page, at);
-  if (at + format.real_index_size > page->size()) BadTemplate(path, "Artikli's definition is cut short");
-  layout.index_map = jet::ReadRowPointer(std::span(*page).subspan(at + 34, 4));
-  layout.index_root = jet::Get32(*page, at + 38);
-  layout.unique_count_offset = format.tdef_real_index_block_offset + 4;
+  layout.index_map = table.real_indexes[0].owned_map;
+  layout.index_root = table.real_indexes[0].root_page;
+  layout.unique_count_offset = format.tdef_real_index_block_offset + format.real_index_fields.unique_count;
   const jet::PageRef root = pages.Read(layout.index_root);
   if ((*root)[0] != kIndexLeafType || jet::Get16(*root, 2) != kIndexCapacity) BadTemplate(path, "the index on Sifra is not empty");
   return layout;

@@ -35,6 +35,15 @@ class Unsupported : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Reports damage found by a decoder of bytes that holds no file: the
+// engine's implementation throws CorruptDatabase naming the file and the
+// page, a test's may throw something plainer.
+class CorruptionReporter {
+ public:
+  virtual ~CorruptionReporter() = default;
+  [[noreturn]] virtual void Corrupt(std::uint32_t page_number, const std::string& detail) const = 0;
+};
+
 // The operating system refused an operation on a file.
 class IoError : public std::runtime_error {
  public:

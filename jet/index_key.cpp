@@ -210,7 +210,7 @@ void AppendFloating(std::uint64_t bits, int size, bool ascending, KeyBytes& key)
   throw Unsupported("A value does not match the type of its indexed column (type 0x" +
                     [&] {
                       char hex[8];
-                      std::snprintf(hex, sizeof hex, "%02X", column.type);
+                      std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(column.type));
                       return std::string(hex);
                     }() +
                     ")");
@@ -239,18 +239,18 @@ bool IsKnownText(std::u16string_view text) {
 }  // namespace
 
 std::string WhyKeyUnsupported(const KeyColumn& column) {
-  switch (static_cast<KeyColumnType>(column.type)) {
-    case KeyColumnType::kBoolean:
-    case KeyColumnType::kByte:
-    case KeyColumnType::kInteger:
-    case KeyColumnType::kLong:
-    case KeyColumnType::kCurrency:
-    case KeyColumnType::kFloat:
-    case KeyColumnType::kDouble:
-    case KeyColumnType::kDateTime:
+  switch (column.type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kFloat:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
       return {};
-    case KeyColumnType::kText:
-    case KeyColumnType::kMemo:
+    case ColumnType::kText:
+    case ColumnType::kMemo:
       if (column.sort_order == kGeneralSortOrder && column.sort_version == kGeneralLegacySortVersion) return {};
       {
         char words[80];
@@ -258,9 +258,14 @@ std::string WhyKeyUnsupported(const KeyColumn& column) {
                       static_cast<unsigned>(column.sort_version));
         return words;
       }
+    case ColumnType::kBinary:
+    case ColumnType::kOle:
+    case ColumnType::kGuid:
+    case ColumnType::kNumeric:
+      break;
   }
   char words[48];
-  std::snprintf(words, sizeof words, "a column of type 0x%02X", column.type);
+  std::snprintf(words, sizeof words, "a column of type 0x%02X", static_cast<unsigned>(column.type));
   return words;
 }
 
@@ -300,15 +305,15 @@ void AppendKeyPart(const KeyColumn& column, const KeyValue& value, KeyBytes& key
   if (std::string why = WhyKeyUnsupported(column); !why.empty()) {
     throw Unsupported("This program cannot build index keys for " + why);
   }
-  const auto type = static_cast<KeyColumnType>(column.type);
+  const ColumnType type = column.type;
   const bool is_null = std::holds_alternative<std::monostate>(value);
-  if (is_null && type != KeyColumnType::kBoolean) {
+  if (is_null && type != ColumnType::kBoolean) {
     key.push_back(column.ascending ? kAscendingNull : kDescendingNull);
     return;
   }
   key.push_back(column.ascending ? kAscendingStart : kDescendingStart);
   switch (type) {
-    case KeyColumnType::kBoolean: {
+    case ColumnType::kBoolean: {
       bool truth = false;
       if (!is_null) {
         const auto* flag = std::get_if<bool>(&value);
@@ -318,42 +323,47 @@ void AppendKeyPart(const KeyColumn& column, const KeyValue& value, KeyBytes& key
       key.push_back(truth == column.ascending ? 0x00 : 0xFF);
       return;
     }
-    case KeyColumnType::kByte: {
+    case ColumnType::kByte: {
       const std::size_t start = key.size();
       key.push_back(static_cast<std::uint8_t>(IntegerOf(column, value, 0, 255)));
       if (!column.ascending) Invert(key, start);
       return;
     }
-    case KeyColumnType::kInteger:
+    case ColumnType::kInteger:
       AppendInteger(IntegerOf(column, value, std::numeric_limits<std::int16_t>::min(),
                               std::numeric_limits<std::int16_t>::max()),
                     2, column.ascending, key);
       return;
-    case KeyColumnType::kLong:
+    case ColumnType::kLong:
       AppendInteger(IntegerOf(column, value, std::numeric_limits<std::int32_t>::min(),
                               std::numeric_limits<std::int32_t>::max()),
                     4, column.ascending, key);
       return;
-    case KeyColumnType::kCurrency:
+    case ColumnType::kCurrency:
       AppendInteger(IntegerOf(column, value, std::numeric_limits<std::int64_t>::min(),
                               std::numeric_limits<std::int64_t>::max()),
                     8, column.ascending, key);
       return;
-    case KeyColumnType::kFloat:
+    case ColumnType::kFloat:
       AppendFloating(std::bit_cast<std::uint32_t>(static_cast<float>(DoubleOf(column, value))), 4,
                      column.ascending, key);
       return;
-    case KeyColumnType::kDouble:
-    case KeyColumnType::kDateTime:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
       AppendFloating(std::bit_cast<std::uint64_t>(DoubleOf(column, value)), 8, column.ascending, key);
       return;
-    case KeyColumnType::kText:
-    case KeyColumnType::kMemo: {
+    case ColumnType::kText:
+    case ColumnType::kMemo: {
       const auto* text = std::get_if<std::u16string>(&value);
       if (text == nullptr) WrongValue(column);
       AppendTextKey(*text, column.ascending, key);
       return;
     }
+    case ColumnType::kBinary:
+    case ColumnType::kOle:
+    case ColumnType::kGuid:
+    case ColumnType::kNumeric:
+      break;  // refused by WhyKeyUnsupported above
   }
 }
 

@@ -28,24 +28,11 @@
 #include <variant>
 #include <vector>
 
+#include "jet/column_type.h"
+
 namespace jet {
 
 using KeyBytes = std::vector<std::uint8_t>;
-
-// The column types a key can be built for (the type byte of the column
-// descriptor).
-enum class KeyColumnType : std::uint8_t {
-  kBoolean = 0x01,
-  kByte = 0x02,
-  kInteger = 0x03,
-  kLong = 0x04,
-  kCurrency = 0x05,
-  kFloat = 0x06,
-  kDouble = 0x07,
-  kDateTime = 0x08,
-  kText = 0x0A,
-  kMemo = 0x0C,
-};
 
 // Jet 4's "General" sort order: LCID 0x0409 with sort version 0 in the
 // column descriptor.
@@ -54,7 +41,7 @@ inline constexpr std::uint8_t kGeneralLegacySortVersion = 0;
 
 // One column of an index as the key builder needs it.
 struct KeyColumn {
-  std::uint8_t type = 0;  // column descriptor type byte
+  ColumnType type{};
   bool ascending = true;
   std::uint16_t sort_order = kGeneralSortOrder;  // text and memo only
   std::uint8_t sort_version = kGeneralLegacySortVersion;

@@ -24,7 +24,7 @@ KeyBytes Hex(const std::string& text) {
   return bytes;
 }
 
-constexpr std::uint8_t kText = 0x0A;
+constexpr ColumnType kText = ColumnType::kText;
 
 struct KeyCase {
   const char* name;
@@ -52,23 +52,23 @@ TEST(IndexKeyTest, BuildsKeysAsAccessWritesThem) {
       {"plain letter after an accent is trimmed", text_up, u"ЃА", "7F 79 32 79 2F 01 0E 00"},
       {"descending digit", text_down, u"0", "80 C9 FE FF 00"},
       {"descending null", text_down, std::monostate{}, "FF"},
-      {"long zero", {0x04, true}, std::int64_t{0}, "7F 80 00 00 00"},
-      {"long three", {0x04, true}, std::int64_t{3}, "7F 80 00 00 03"},
-      {"long minus one", {0x04, true}, std::int64_t{-1}, "7F 7F FF FF FF"},
-      {"long descending", {0x04, false}, std::int64_t{3}, "80 7F FF FF FC"},
-      {"integer", {0x03, true}, std::int64_t{-2}, "7F 7F FE"},
-      {"byte", {0x02, true}, std::int64_t{200}, "7F C8"},
-      {"byte descending", {0x02, false}, std::int64_t{200}, "80 37"},
-      {"currency 1.5", {0x05, true}, std::int64_t{15000}, "7F 80 00 00 00 00 00 3A 98"},
-      {"double 1.0", {0x07, true}, 1.0, "7F BF F0 00 00 00 00 00 00"},
-      {"double -1.0", {0x07, true}, -1.0, "7F 40 0F FF FF FF FF FF FF"},
-      {"double descending -1.0", {0x07, false}, -1.0, "80 BF F0 00 00 00 00 00 00"},
-      {"float 1.0", {0x06, true}, 1.0, "7F BF 80 00 00"},
-      {"date", {0x08, true}, 2.5, "7F C0 04 00 00 00 00 00 00"},
-      {"boolean true", {0x01, true}, true, "7F 00"},
-      {"boolean false", {0x01, true}, false, "7F FF"},
-      {"null boolean counts as false", {0x01, true}, std::monostate{}, "7F FF"},
-      {"boolean descending true", {0x01, false}, true, "80 FF"},
+      {"long zero", {ColumnType::kLong, true}, std::int64_t{0}, "7F 80 00 00 00"},
+      {"long three", {ColumnType::kLong, true}, std::int64_t{3}, "7F 80 00 00 03"},
+      {"long minus one", {ColumnType::kLong, true}, std::int64_t{-1}, "7F 7F FF FF FF"},
+      {"long descending", {ColumnType::kLong, false}, std::int64_t{3}, "80 7F FF FF FC"},
+      {"integer", {ColumnType::kInteger, true}, std::int64_t{-2}, "7F 7F FE"},
+      {"byte", {ColumnType::kByte, true}, std::int64_t{200}, "7F C8"},
+      {"byte descending", {ColumnType::kByte, false}, std::int64_t{200}, "80 37"},
+      {"currency 1.5", {ColumnType::kCurrency, true}, std::int64_t{15000}, "7F 80 00 00 00 00 00 3A 98"},
+      {"double 1.0", {ColumnType::kDouble, true}, 1.0, "7F BF F0 00 00 00 00 00 00"},
+      {"double -1.0", {ColumnType::kDouble, true}, -1.0, "7F 40 0F FF FF FF FF FF FF"},
+      {"double descending -1.0", {ColumnType::kDouble, false}, -1.0, "80 BF F0 00 00 00 00 00 00"},
+      {"float 1.0", {ColumnType::kFloat, true}, 1.0, "7F BF 80 00 00"},
+      {"date", {ColumnType::kDateTime, true}, 2.5, "7F C0 04 00 00 00 00 00 00"},
+      {"boolean true", {ColumnType::kBoolean, true}, true, "7F 00"},
+      {"boolean false", {ColumnType::kBoolean, true}, false, "7F FF"},
+      {"null boolean counts as false", {ColumnType::kBoolean, true}, std::monostate{}, "7F FF"},
+      {"boolean descending true", {ColumnType::kBoolean, false}, true, "80 FF"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -79,7 +79,7 @@ TEST(IndexKeyTest, BuildsKeysAsAccessWritesThem) {
 }
 
 TEST(IndexKeyTest, MultiColumnKeyConcatenatesParts) {
-  const KeyColumn columns[] = {{kText, true}, {0x04, false}};
+  const KeyColumn columns[] = {{kText, true}, {ColumnType::kLong, false}};
   const KeyValue values[] = {std::u16string(u"1"), std::int64_t{0}};
   EXPECT_EQ(BuildKey(columns, values), Hex("7F 38 01 00 80 7F FF FF FF"));
 }
@@ -96,8 +96,8 @@ TEST(IndexKeyTest, SortsDigitsBeforeLettersAndNumbersNumerically) {
   }
   KeyBytes minus;
   KeyBytes plus;
-  AppendKeyPart({0x07, true}, -0.5, minus);
-  AppendKeyPart({0x07, true}, 0.25, plus);
+  AppendKeyPart({ColumnType::kDouble, true}, -0.5, minus);
+  AppendKeyPart({ColumnType::kDouble, true}, 0.25, plus);
   EXPECT_LT(minus, plus);
 }
 
@@ -118,9 +118,11 @@ TEST(IndexKeyTest, RefusesWhatItCannotEncodeExactly) {
        "This program cannot build index keys for a text column with sort order 0x0419 version 0"},
       {"2010 General sort", {kText, true, 0x0409, 1}, u"0",
        "This program cannot build index keys for a text column with sort order 0x0409 version 1"},
-      {"GUID column", {0x0F, true}, std::monostate{}, "This program cannot build index keys for a column of type 0x0F"},
-      {"text for a long", {0x04, true}, u"1", "A value does not match the type of its indexed column (type 0x04)"},
-      {"byte out of range", {0x02, true}, std::int64_t{256}, "A value does not match the type of its indexed column (type 0x02)"},
+      {"GUID column", {ColumnType::kGuid, true}, std::monostate{}, "This program cannot build index keys for a column of type 0x0F"},
+      {"type byte no column type has", {static_cast<ColumnType>(0x12), true}, std::monostate{},
+       "This program cannot build index keys for a column of type 0x12"},
+      {"text for a long", {ColumnType::kLong, true}, u"1", "A value does not match the type of its indexed column (type 0x04)"},
+      {"byte out of range", {ColumnType::kByte, true}, std::int64_t{256}, "A value does not match the type of its indexed column (type 0x02)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -26,24 +26,7 @@ MapGrowth::PageSource OwnCopies(PageFile& file, std::map<std::uint32_t, PageByte
 }  // namespace
 
 std::vector<IndexDefinition> ReadTableIndexes(PageFile& file, const TableDefinition& table) {
-  const std::size_t continuation = file.format().tdef_continuation_header;
-  PageBytes definition = *file.Read(table.page);
-  std::vector<std::uint32_t> seen{table.page};
-  for (std::uint32_t next = Get32(definition, file.format().tdef_next_page_offset); next != 0;) {
-    if (std::find(seen.begin(), seen.end(), next) != seen.end()) file.Corrupt(next, "the table definition pages loop");
-    seen.push_back(next);
-    const PageRef more = file.Read(next);
-    definition.insert(definition.end(), more->begin() + static_cast<std::ptrdiff_t>(continuation), more->end());
-    next = Get32(*more, file.format().tdef_next_page_offset);
-  }
-  struct Reporter : CorruptionReporter {
-    explicit Reporter(PageFile& f) : file(f) {}
-    [[noreturn]] void Corrupt(std::uint32_t page_number, const std::string& detail) const override {
-      file.Corrupt(page_number, detail);
-    }
-    PageFile& file;
-  } reporter(file);
-  return ReadIndexDefinitions(definition, table.page, reporter);
+  return IndexDefinitionsOf(table, PageFileReporter(file));
 }
 
 KeyValue KeyValueOf(const RowView& row, const Column& column) {

@@ -34,8 +34,8 @@
 
 namespace jet {
 
-// Returns the real indexes of `table`, read from its definition pages.
-// Throws CorruptDatabase.
+// Returns the real indexes of `table` (IndexDefinitionsOf). Throws
+// CorruptDatabase for an index naming a column the table lacks.
 std::vector<IndexDefinition> ReadTableIndexes(PageFile& file, const TableDefinition& table);
 
 // Returns the value of `column` in `row` as keys take it. Throws Unsupported

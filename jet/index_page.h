@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/errors.h"
 #include "jet/index_key.h"
 
 namespace jet {
@@ -81,14 +82,6 @@ struct IndexPage {
 
   // Returns the entry bytes the page takes with the prefix Encode would use.
   std::size_t StoredSize() const;
-};
-
-// Reports damage found in a page; the engine's implementation throws
-// CorruptDatabase naming the file and the page.
-class CorruptionReporter {
- public:
-  virtual ~CorruptionReporter() = default;
-  [[noreturn]] virtual void Corrupt(std::uint32_t page_number, const std::string& detail) const = 0;
 };
 
 // Decodes the index page `page_number`. Reports through `reporter`: a wrong

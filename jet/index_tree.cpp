@@ -28,7 +28,7 @@ struct Bound {
 
 bool IsAllNull(const IndexDefinition& index, std::span<const KeyValue> values) {
   for (std::size_t i = 0; i < index.columns.size(); ++i) {
-    if (index.columns[i].type == static_cast<std::uint8_t>(KeyColumnType::kBoolean)) return false;
+    if (index.columns[i].type == ColumnType::kBoolean) return false;
     if (i < values.size() && !std::holds_alternative<std::monostate>(values[i])) return false;
   }
   return true;
@@ -36,7 +36,7 @@ bool IsAllNull(const IndexDefinition& index, std::span<const KeyValue> values) {
 
 bool HasNull(const IndexDefinition& index, std::span<const KeyValue> values) {
   for (std::size_t i = 0; i < index.columns.size(); ++i) {
-    if (index.columns[i].type == static_cast<std::uint8_t>(KeyColumnType::kBoolean)) continue;
+    if (index.columns[i].type == ColumnType::kBoolean) continue;
     if (i >= values.size() || std::holds_alternative<std::monostate>(values[i])) return true;
   }
   return false;

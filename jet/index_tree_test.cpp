@@ -18,7 +18,7 @@ namespace {
 using testing::FixtureDatabase;
 using testing::MemoryIndexStore;
 
-constexpr std::uint8_t kText = 0x0A;
+constexpr ColumnType kText = ColumnType::kText;
 const std::u16string kLabels = u"АГДЂЕЖИЈК";
 
 std::filesystem::path Fixture(const char* name) { return std::filesystem::path(FRN_FIXTURES_DIR) / name; }
@@ -124,7 +124,7 @@ std::vector<std::uint8_t> MultiColumnFixture() {
   std::size_t slot = 0;
   while (table.indexes[slot].name != "PoreskaStopa") ++slot;
   const std::size_t at = table.real_index_offsets[slot];
-  EXPECT_LT(at + kRealIndexSize, kIndexPageSize);
+  EXPECT_LT(at + kJet4Format.real_index_size, kIndexPageSize);
   const IndexDefinition old_definition = table.indexes[slot];
 
   std::vector<std::uint8_t> bytes = original.bytes();
@@ -491,7 +491,7 @@ TEST(IndexTreeTest, RefusesIndexesAndValuesItCannotEncode) {
   const RefusalCase cases[] = {
       {"text column with another sort order", {kText, true, 0x0419, 0}, u"0",
        "The index 'Oznaka' cannot be kept up to date: it has a text column with sort order 0x0419 version 0"},
-      {"binary column", {0x09, true}, u"0", "The index 'Oznaka' cannot be kept up to date: it has a column of type 0x09"},
+      {"binary column", {ColumnType::kBinary, true}, u"0", "The index 'Oznaka' cannot be kept up to date: it has a column of type 0x09"},
       {"new value without a known code", {kText, true}, u"č", "The index key of the character U+010D is not known to this program"},
   };
   for (const auto& c : cases) {

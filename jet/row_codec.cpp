@@ -177,6 +177,20 @@ std::optional<std::span<const std::uint8_t>> RowView::Raw(const Column& column) 
   return row_.subspan(start, end - start);
 }
 
+void RowView::CheckColumns(const TableDefinition& table) const {
+  for (const Column& column : table.columns) {
+    if (column.number >= column_count_ || column.column_type() == ColumnType::kBoolean) continue;
+    if (((null_mask_[column.number / 8] >> (column.number % 8)) & 1) == 0) continue;
+    if (column.fixed()) {
+      if (2 + static_cast<std::size_t>(column.fixed_offset) + column.length > fixed_end_) {
+        file_.Corrupt(page_number_, "a fixed column lies outside its row");
+      }
+    } else if (has_var_table_ && column.var_index < var_count_ && var_offset(column.var_index) > var_offset(column.var_index + 1u)) {
+      file_.Corrupt(page_number_, "a variable column has a negative length");
+    }
+  }
+}
+
 std::u16string DecodeText(std::span<const std::uint8_t> bytes) {
   std::u16string text;
   if (bytes.size() >= 2 && bytes[0] == kCompressedTextMark[0] && bytes[1] == kCompressedTextMark[1]) {

@@ -50,6 +50,10 @@ class RowView {
   std::optional<std::span<const std::uint8_t>> Raw(const Column& column) const;
   bool MaskBit(const Column& column) const;
 
+  // Checks that every column of `table` lies inside the row, as Raw would
+  // for each. Throws CorruptDatabase.
+  void CheckColumns(const TableDefinition& table) const;
+
   std::span<const std::uint8_t> row() const { return row_; }
   std::size_t column_count() const { return column_count_; }
   bool has_var_table() const { return has_var_table_; }

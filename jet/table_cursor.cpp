@@ -41,7 +41,7 @@ void CheckTable(PageFile& file, const TableDefinition& table) {
   std::unordered_set<std::uint64_t> targets;  // rows reached through a pointer
   auto check_row = [&](std::uint32_t page_number, const PageBytes& page, const RowSlot& slot) {
     const RowView row(file, page_number, table, std::span<const std::uint8_t>(page.data() + slot.start, slot.size()));
-    for (const Column& column : table.columns) static_cast<void>(row.Raw(column));
+    row.CheckColumns(table);
   };
   for (std::optional<std::uint32_t> page_number = owned.NextPage(0); page_number; page_number = owned.NextPage(*page_number + 1)) {
     const PageRef page = file.Read(*page_number);

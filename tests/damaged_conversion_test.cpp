@@ -107,6 +107,14 @@ std::vector<Damage> Damages() {
          const std::size_t row = page + (jet::Get16(bytes, page + 14 + 2 * 3) & 0x1FFF);
          Put16At(bytes, row, 0x7FFF);
        }},
+      {"artikli/artikli-many.mdb", "a later row whose first variable value ends before it starts",
+       [](Bytes& bytes, const Landmarks& at) {
+         const std::size_t page = at.last_data_page * kPage;
+         const std::size_t start = page + (jet::Get16(bytes, page + 14 + 2 * 3) & 0x1FFF);
+         const std::size_t end = page + (jet::Get16(bytes, page + 14 + 2 * 2) & 0x1FFF);
+         const std::size_t mask = (jet::Get16(bytes, start) + 7) / 8;
+         Put16At(bytes, end - mask - 4 - 2, 2);  // the second value's start, which ends the first
+       }},
   };
 }
 

@@ -138,8 +138,8 @@ FixtureTable FixtureDatabase::FindTable(std::u16string_view wanted) const {
         std::any_of(table.columns.begin(), table.columns.end(), [&](const FixtureColumn& c) { return c.name == wanted; });
     if (!found) continue;
 
-    for (std::uint32_t i = 0; i < real_count; ++i, at += kRealIndexSize) table.real_index_offsets.push_back(at);
-    table.indexes = ReadIndexDefinitions(b, page, *this);
+    for (std::uint32_t i = 0; i < real_count; ++i, at += kJet4Format.real_index_size) table.real_index_offsets.push_back(at);
+    table.indexes = IndexDefinitionsOf(DecodeTableDefinition(b, page, kJet4Format, *this), *this);
     return table;
   }
   throw std::runtime_error("no table with that column in the fixture");
@@ -172,7 +172,7 @@ std::vector<KeyValue> FixtureDatabase::RowValues(const FixtureTable& table, Entr
       if (c.number == number) column = &c;
     }
     const bool present = number < column_count && (mask[number / 8] & (1u << (number % 8))) != 0;
-    if (column->type == 0x01) {
+    if (column->column_type() == ColumnType::kBoolean) {
       values.emplace_back(present);
       continue;
     }
@@ -193,27 +193,27 @@ std::vector<KeyValue> FixtureDatabase::RowValues(const FixtureTable& table, Entr
       const std::uint16_t to = Get16(row, table_end - 4 - 2 * std::size_t{column->var_index});
       raw = row.subspan(from, to - from);
     }
-    switch (column->type) {
-      case 0x02: values.emplace_back(std::int64_t{raw[0]}); break;
-      case 0x03: values.emplace_back(std::int64_t{static_cast<std::int16_t>(Get16(raw, 0))}); break;
-      case 0x04: values.emplace_back(std::int64_t{static_cast<std::int32_t>(Get32(raw, 0))}); break;
-      case 0x05: values.emplace_back(static_cast<std::int64_t>(Get64(raw, 0))); break;
-      case 0x06: {
+    switch (column->column_type()) {
+      case ColumnType::kByte: values.emplace_back(std::int64_t{raw[0]}); break;
+      case ColumnType::kInteger: values.emplace_back(std::int64_t{static_cast<std::int16_t>(Get16(raw, 0))}); break;
+      case ColumnType::kLong: values.emplace_back(std::int64_t{static_cast<std::int32_t>(Get32(raw, 0))}); break;
+      case ColumnType::kCurrency: values.emplace_back(static_cast<std::int64_t>(Get64(raw, 0))); break;
+      case ColumnType::kFloat: {
         float f;
         const std::uint32_t bits = Get32(raw, 0);
         std::memcpy(&f, &bits, 4);
         values.emplace_back(double{f});
         break;
       }
-      case 0x07:
-      case 0x08: {
+      case ColumnType::kDouble:
+      case ColumnType::kDateTime: {
         double d;
         const std::uint64_t bits = Get64(raw, 0);
         std::memcpy(&d, &bits, 8);
         values.emplace_back(d);
         break;
       }
-      case 0x0A: values.emplace_back(DecodeText(raw)); break;
+      case ColumnType::kText: values.emplace_back(DecodeText(raw)); break;
       default: throw std::runtime_error("fixture reader: column type not handled");
     }
   }

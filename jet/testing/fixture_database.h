@@ -29,6 +29,7 @@ struct FixtureColumn {
   std::uint8_t sort_version = 0;
   std::uint8_t flags = 0;
   bool fixed() const { return (flags & 0x01) != 0; }
+  ColumnType column_type() const { return static_cast<ColumnType>(type); }
 };
 
 struct FixtureTable {
