@@ -116,7 +116,8 @@ class ADOTable : public conversion::DataTable {
   // (DuplicateKey, NullInRequiredIndex; Unsupported for a key this engine
   // cannot build), a row changed
   // by another program since it was read (kRowChangedMessage), a read-only
-  // file; Unsupported for a move the usage maps cannot take. The row then
+  // file; Unsupported for a move into a page the usage maps cannot reach
+  // (a database past what their rows describe, about 2 GB). The row then
   // stays in edit mode and nothing of it was written. IoError when the disk
   // fails.
   void Post() override;

@@ -12,19 +12,15 @@
 namespace jet {
 namespace {
 
-constexpr RowPointer kGlobalMap{1, 0};
-
 RowPointer MapPointer(std::uint32_t raw) { return RowPointer{raw >> 8, static_cast<std::uint8_t>(raw & 0xFF)}; }
 
-// Returns the page holding `page_number`'s bit in `map`. Throws Unsupported
-// when the map does not reach that page.
-std::uint32_t HolderOf(PageFile& file, const UsageMap& map, std::uint32_t page_number) {
-  const std::optional<std::uint32_t> holder = map.HolderPage(page_number);
-  if (!holder) {
-    throw Unsupported("An index of '" + file.path().string() +
-                      "' needs a new page, and the usage maps cannot take one; extending them is not supported.");
-  }
-  return *holder;
+// Returns a page source that reads each page once from the disk into `own`.
+MapGrowth::PageSource OwnCopies(PageFile& file, std::map<std::uint32_t, PageBytes>& own) {
+  return [&file, &own](std::uint32_t page_number) -> PageBytes& {
+    auto found = own.find(page_number);
+    if (found == own.end()) found = own.emplace(page_number, file.ReadFresh(page_number)).first;
+    return found->second;
+  };
 }
 
 }  // namespace
@@ -104,66 +100,53 @@ IndexMaintenance::IndexMaintenance(PageFile& file, std::vector<IndexUpdatePlan> 
 }
 
 void IndexMaintenance::PrepareMaps() {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> joining;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> leaving;
   for (const IndexUpdatePlan& plan : plans_) {
-    for (std::uint32_t page_number : plan.new_pages) joining.emplace_back(page_number, plan.owned_map);
+    for (std::uint32_t page_number : plan.new_pages) {
+      new_pages_.push_back(page_number);
+      joining_bits_.push_back({MapPointer(plan.owned_map), page_number});
+    }
     for (std::uint32_t page_number : plan.released_pages) leaving.emplace_back(page_number, plan.owned_map);
   }
-  for (const auto& [page_number, owned_map] : joining) new_pages_.push_back(page_number);
   std::sort(new_pages_.begin(), new_pages_.end());
   // A page may both join and leave in one update; it then stays allocated
   // and empty of entries, which no walk reaches.
   std::erase_if(leaving, [&](const auto& page) {
     return std::find(new_pages_.begin(), new_pages_.end(), page.first) != new_pages_.end();
   });
-  // The global map marks free pages, an index's map its own pages.
-  for (const auto& [page_number, owned_map] : joining) {
-    joining_bits_.push_back({kGlobalMap, page_number, false});
-    joining_bits_.push_back({MapPointer(owned_map), page_number, true});
-  }
-  for (const auto& [page_number, owned_map] : leaving) {
-    leaving_bits_.push_back({MapPointer(owned_map), page_number, false});
-    leaving_bits_.push_back({kGlobalMap, page_number, true});
-  }
-  for (const auto* bits : {&joining_bits_, &leaving_bits_}) {
-    for (const MapBit& bit : *bits) HolderOf(file_, UsageMap(file_, bit.map), bit.page_number);
+  for (const auto& [page_number, owned_map] : leaving) leaving_bits_.push_back({MapPointer(owned_map), page_number});
+  // The maps must be able to take the new pages: found now, before any
+  // write.
+  if (!joining_bits_.empty()) {
+    std::map<std::uint32_t, PageBytes> scratch;
+    MapGrowth maps(file_, file_.page_count() + new_page_count(), OwnCopies(file_, scratch));
+    AddNewPages(maps);
+    maps.Finish();
   }
 }
 
-void IndexMaintenance::WriteMapBits(const std::vector<MapBit>& bits, const PageSource& source) {
-  std::map<std::uint32_t, PageBytes> own;
-  std::vector<std::pair<std::uint32_t, PageBytes*>> touched;
-  for (const MapBit& bit : bits) {
-    const UsageMap map(file_, bit.map);
-    const std::uint32_t holder = HolderOf(file_, map, bit.page_number);
-    PageBytes* bytes = nullptr;
-    if (source) {
-      bytes = &source(holder);
-    } else {
-      auto found = own.find(holder);
-      if (found == own.end()) found = own.emplace(holder, file_.ReadFresh(holder)).first;
-      bytes = &found->second;
-    }
-    map.ApplyChange(bit.page_number, bit.present, *bytes);
-    if (std::none_of(touched.begin(), touched.end(), [&](const auto& t) { return t.first == holder; })) {
-      touched.emplace_back(holder, bytes);
-    }
-  }
-  std::sort(touched.begin(), touched.end());
-  for (const auto& [holder, bytes] : touched) file_.Write(holder, *bytes);
+void IndexMaintenance::AddNewPages(MapGrowth& maps) const {
+  for (const MapBit& bit : joining_bits_) maps.Add(bit.map, bit.page_number);
+  for (std::uint32_t page_number : new_pages_) maps.Take(page_number);
+}
+
+void IndexMaintenance::WriteMaps(const MapGrowth& maps, const std::map<std::uint32_t, PageBytes>& own, const PageSource& source) {
+  for (const auto& [page_number, bytes] : maps.new_pages()) file_.Write(page_number, bytes);
+  for (std::uint32_t page_number : maps.WriteOrder()) file_.Write(page_number, source ? source(page_number) : own.at(page_number));
 }
 
 bool IndexMaintenance::empty() const { return plans_.empty(); }
 
-void IndexMaintenance::WriteBeforeRow(const PageSource& source) {
+void IndexMaintenance::WriteNewPages() {
   std::map<std::uint32_t, const PageBytes*> fresh;
   for (const IndexUpdatePlan& plan : plans_) {
     for (const IndexPageWrite& write : plan.before_row) fresh[write.page_number] = &write.bytes;
   }
   // New pages join the file in page order, each with its first content.
   for (std::uint32_t page_number : new_pages_) file_.Write(page_number, *fresh.at(page_number));
-  WriteMapBits(joining_bits_, source);
+}
+
+void IndexMaintenance::WriteEntryPages() {
   for (const IndexUpdatePlan& plan : plans_) {
     for (const IndexPageWrite& write : plan.before_row) {
       if (std::find(new_pages_.begin(), new_pages_.end(), write.page_number) == new_pages_.end()) {
@@ -173,11 +156,28 @@ void IndexMaintenance::WriteBeforeRow(const PageSource& source) {
   }
 }
 
+void IndexMaintenance::WriteBeforeRow() {
+  // The maps are changed in memory first: a refusal then writes nothing.
+  std::map<std::uint32_t, PageBytes> own;
+  MapGrowth maps(file_, file_.page_count() + new_page_count(), OwnCopies(file_, own));
+  AddNewPages(maps);
+  maps.Finish();
+  WriteNewPages();
+  WriteMaps(maps, own, {});
+  WriteEntryPages();
+}
+
 void IndexMaintenance::WriteAfterRow(const PageSource& source) {
   for (const IndexUpdatePlan& plan : plans_) {
     for (const IndexPageWrite& write : plan.after_row) file_.Write(write.page_number, write.bytes);
   }
-  WriteMapBits(leaving_bits_, source);
+  if (leaving_bits_.empty()) return;
+  // A page leaves its index's map before the global map frees it.
+  std::map<std::uint32_t, PageBytes> own;
+  MapGrowth maps(file_, file_.page_count(), source ? source : OwnCopies(file_, own));
+  for (const MapBit& bit : leaving_bits_) maps.Remove(bit.map, bit.page_number);
+  for (const MapBit& bit : leaving_bits_) maps.Release(bit.page_number);
+  WriteMaps(maps, own, source);
 }
 
 }  // namespace jet

@@ -6,20 +6,22 @@
 //
 // Write order of one update (see index_tree.h for why):
 //   1. new index pages, at the end of the file;
-//   2. their bits in the global map (taken) and in each index's usage map;
+//   2. their bits in the global map (taken) and in each index's usage map,
+//      with any map pages these maps grow by (usage_map.h: MapGrowth);
 //   3. per index, the pages that add the row's new entry;
 //   4. the row (the caller, between WriteBeforeRow and WriteAfterRow);
 //   5. per index, the pages that drop the old entry;
 //   6. pages that left a tree: bits in the index's usage map cleared, in the
 //      global map set (free).
 // Everything that can refuse the update (a value without a key encoding, a
-// unique or required index, damage, a usage map that cannot take a new page)
-// is found while planning, before step 1.
+// unique or required index, damage, a usage map that cannot grow to take a
+// new page) is found while planning, before step 1.
 #ifndef JET_INDEX_MAINTENANCE_H_
 #define JET_INDEX_MAINTENANCE_H_
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "jet/page_file.h"
 #include "jet/row_codec.h"
 #include "jet/table_definition.h"
+#include "jet/usage_map.h"
 
 namespace jet {
 
@@ -67,37 +70,47 @@ class IndexMaintenance {
 
   // Takes plans made with PlanIndexUpdate over a PageFileIndexStore of
   // `file` (one store for all of them, so that new page numbers differ).
-  // Throws Unsupported when a usage map cannot take a new page.
+  // Throws Unsupported when a usage map cannot grow to take a new page.
   IndexMaintenance(PageFile& file, std::vector<IndexUpdatePlan> plans);
 
   bool empty() const;
-  // Returns how many pages steps 1-2 add to the file.
+  // Returns how many index pages step 1 adds to the file (map pages step 2
+  // may add come after them).
   std::uint32_t new_page_count() const { return static_cast<std::uint32_t>(new_pages_.size()); }
 
-  // Gives the working copy of a usage-map page when the caller changes the
-  // same map pages in memory (a row moving to a new page); the bits are
-  // then set in that copy, which is written here and again by the caller.
-  using PageSource = std::function<PageBytes&(std::uint32_t page_number)>;
+  using PageSource = MapGrowth::PageSource;
 
-  // Steps 1-3. Call with nothing staged in the page file (WriteBack first).
-  // Throws IoError.
-  void WriteBeforeRow(const PageSource& source = {});
-  // Steps 5-6. Throws IoError.
+  // Steps 1-3 for an update whose row stays where it is. Call with nothing
+  // staged in the page file (WriteBack first). Throws IoError.
+  void WriteBeforeRow();
+
+  // The same in parts, for a caller that adds pages of its own and writes
+  // the map pages itself, between WriteNewPages and WriteEntryPages.
+  // Step 1. Throws IoError.
+  void WriteNewPages();
+  // Step 2 in memory: the new index pages join their index's map and are
+  // taken in the global map. Throws Unsupported, CorruptDatabase.
+  void AddNewPages(MapGrowth& maps) const;
+  // Step 3. Throws IoError.
+  void WriteEntryPages();
+
+  // Steps 5-6; `source` gives the working copies of map pages the caller
+  // keeps (nothing: read here). Throws IoError.
   void WriteAfterRow(const PageSource& source = {});
 
  private:
   struct MapBit {
     RowPointer map;
     std::uint32_t page_number;
-    bool present;
   };
-  void WriteMapBits(const std::vector<MapBit>& bits, const PageSource& source);
+  // Writes the map pages `maps` changed and added, as MapGrowth says.
+  void WriteMaps(const MapGrowth& maps, const std::map<std::uint32_t, PageBytes>& own, const PageSource& source);
   void PrepareMaps();
 
   PageFile& file_;
   std::vector<IndexUpdatePlan> plans_;
   std::vector<std::uint32_t> new_pages_;
-  std::vector<MapBit> joining_bits_;
+  std::vector<MapBit> joining_bits_;  // index maps; the global map takes them all
   std::vector<MapBit> leaving_bits_;
 };
 

@@ -18,7 +18,7 @@
 //      leaves the tree and is released.
 //
 // Crash safety. An update is planned in memory first; a failure while
-// planning (damage, a refused value, a full usage map) writes nothing. The
+// planning (damage, a refused value, a usage map that cannot grow) writes nothing. The
 // plan then orders its page writes so that a stop after any single write
 // leaves every index walkable and holding an entry for each row's current
 // value:

@@ -16,8 +16,6 @@
 namespace jet {
 namespace {
 
-constexpr RowPointer kGlobalMap{1, 0};
-
 [[noreturn]] void ThrowRowChanged() { throw std::runtime_error(kRowChangedMessage); }
 
 // The pages one update works on, changed in memory, then staged or written
@@ -291,38 +289,51 @@ void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& 
   const UsageMap owned(file, table.owned_map);
   const UsageMap free_map(file, table.free_map);
   std::optional<std::uint32_t> target;
+  std::optional<std::uint32_t> full;  // named by the free-space map, without room for the row
   const std::optional<std::uint32_t> candidate = free_map.LastPage();
   if (candidate && *candidate != location.home.page && *candidate != location.data.page && *candidate < file.page_count() &&
       owned.Contains(*candidate)) {
     PageBytes& page = pages.Get(*candidate);
-    if (IsTableDataPage(file, table, page) && HasRoom(file, *candidate, page, row.size())) target = *candidate;
+    if (IsTableDataPage(file, table, page)) {
+      if (HasRoom(file, *candidate, page, row.size())) {
+        target = *candidate;
+      } else {
+        full = *candidate;
+      }
+    }
   }
-  std::vector<std::uint32_t> map_pages;
+
+  // The maps change in memory first, growing where they do not reach the
+  // new pages (usage_map.h); a refusal then writes nothing. New index pages
+  // take the numbers after the file's end first, then the new data page,
+  // then the map pages.
+  auto working_copy = [&](std::uint32_t page_number) -> PageBytes& { return pages.Get(page_number); };
+  std::uint32_t next_page = file.page_count() + indexes.new_page_count();
   bool allocated = false;
   if (!target) {
-    // New index pages take the numbers after the file's end first.
-    const std::uint32_t page_number = file.page_count() + indexes.new_page_count();
-    const UsageMap global(file, kGlobalMap);
-    const std::optional<std::uint32_t> holders[] = {global.HolderPage(page_number), owned.HolderPage(page_number),
-                                                    free_map.HolderPage(page_number)};
-    for (const auto& holder : holders) {
-      if (!holder) {
-        throw Unsupported("The row no longer fits its page, and the usage maps of '" + file.path().string() +
-                          "' cannot take a new page; extending them is not supported.");
-      }
-    }
-    for (const auto& holder : holders) {
-      for (std::uint32_t written : {location.home.page, location.data.page}) {
-        if (*holder == written) file.Corrupt(*holder, "a usage map lies on a data page of the table");
-      }
-    }
-    global.ApplyChange(page_number, false, pages.Get(*holders[0]));
-    owned.ApplyChange(page_number, true, pages.Get(*holders[1]));
-    free_map.ApplyChange(page_number, true, pages.Get(*holders[2]));
-    for (const auto& holder : holders) map_pages.push_back(*holder);
-    pages.Add(page_number, NewDataPage(file, table.page));
-    target = page_number;
+    target = next_page++;
     allocated = true;
+  }
+  MapGrowth maps(file, next_page, working_copy);
+  if (!indexes.empty()) indexes.AddNewPages(maps);
+  if (allocated) {
+    // Like Jet, a page that could not take the row leaves the free-space
+    // map; the new page joins it.
+    if (full) maps.Remove(table.free_map, *full);
+    maps.Add(table.owned_map, *target);
+    maps.Add(table.free_map, *target);
+    maps.Take(*target);
+    pages.Add(*target, NewDataPage(file, table.page));
+  }
+  maps.Finish();
+  std::vector<RowPointer> retired;
+  if (location.chain.size() > 1) retired.assign(location.chain.begin() + 1, location.chain.end());
+  if (location.data != location.home) retired.push_back(location.data);
+  const std::vector<std::uint32_t> map_pages = maps.WriteOrder();
+  for (std::uint32_t holder : map_pages) {
+    bool clash = holder == location.home.page || holder == *target;
+    for (const RowPointer& old : retired) clash = clash || holder == old.page;
+    if (clash) file.Corrupt(holder, "a usage map lies on a data page of the table");
   }
   const std::uint8_t target_row = AppendOverflowRow(file, *target, pages.Get(*target), row);
 
@@ -331,19 +342,23 @@ void UpdateRow(PageFile& file, const TableDefinition& table, const RowLocation& 
   home_page[home_slot.start] = target_row;
   Put24(home_page, home_slot.start + 1, *target);
   Put16(home_page, OffsetAt(format, location.home.row), static_cast<std::uint32_t>(home_slot.start | home_slot.flags | kRowOverflowFlag));
-  std::vector<RowPointer> retired;
-  if (location.chain.size() > 1) retired.assign(location.chain.begin() + 1, location.chain.end());
-  if (location.data != location.home) retired.push_back(location.data);
   for (const RowPointer& old : retired) {
     PageBytes& page = pages.Get(old.page);
     const std::size_t word_at = OffsetAt(format, old.row);
     Put16(page, word_at, static_cast<std::uint32_t>(Get16(page, word_at) | kRowDeletedFlag | kRowOverflowFlag));
   }
 
-  auto working_copy = [&](std::uint32_t page_number) -> PageBytes& { return pages.Get(page_number); };
-  if (!indexes.empty()) indexes.WriteBeforeRow(working_copy);
+  // New pages first, in page order (index pages, the data page, map pages);
+  // then the maps that take them; then what points at them: index entries
+  // and the home slot.
+  if (!indexes.empty()) indexes.WriteNewPages();
   pages.Write(*target);
+  for (const auto& [page_number, bytes] : maps.new_pages()) {
+    pages.Add(page_number, bytes);
+    pages.Write(page_number);
+  }
   for (std::uint32_t page_number : map_pages) pages.Write(page_number);
+  if (!indexes.empty()) indexes.WriteEntryPages();
   pages.Write(location.home.page);
   for (const RowPointer& old : retired) pages.Write(old.page);
   if (!indexes.empty()) indexes.WriteAfterRow(working_copy);

@@ -9,7 +9,9 @@
 //      rows packed without holes, the free-space field equal to the gap
 //      between the offset table and the lowest row, slot flags preserved.
 //   3. A page joins the file only through the global map, the table's owned
-//      map and its free-space map, all written before any row points to it.
+//      map and its free-space map, all written before any row points to it;
+//      a map that does not reach the page grows first (usage_map.h), its
+//      new map pages written before the map row that names them.
 //   4. Pages no change needs are not written.
 //   5. Nothing is written when the update is refused: a value an index
 //      cannot take (index_maintenance.h), a row changed on disk since it was

@@ -15,6 +15,7 @@
 #include "tests/support/conversion_harness.h"
 #include "tests/support/external_reader.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/usage_maps.h"
 
 namespace {
 
@@ -145,13 +146,77 @@ testsupport::TextRows SortedLines(const std::string& text) {
 struct Case {
   const char* name;
   bool multi_column;
+  bool padded;  // free pages appended up to page 512, the end of the maps' first windows
   std::size_t entries;
 };
 
+constexpr std::size_t kPageSize = 4096;
+
+// Appends free (zeroed) pages to the file at `path` up to page 512: the
+// global map (start 0, 512 pages) marks them free already, and the first
+// new index page then lies past what the global map and the indexes' maps
+// reach, so that they must grow.
+void PadTo512Pages(const std::filesystem::path& path) {
+  std::vector<std::uint8_t> bytes = testsupport::ReadBytes(path);
+  bytes.resize(512 * kPageSize, 0);
+  testsupport::WriteBytes(path, bytes);
+}
+
+// Returns the pages of `index`'s tree.
+std::vector<std::uint32_t> TreePages(jet::IndexPageStore& store, const jet::IndexDefinition& index) {
+  std::vector<std::uint32_t> pages;
+  std::vector<std::uint32_t> next{index.root_page};
+  while (!next.empty() && pages.size() < 10000) {
+    const std::uint32_t number = next.back();
+    next.pop_back();
+    pages.push_back(number);
+    const jet::IndexPage page = jet::DecodeIndexPage(store.ReadPage(number), number, store);
+    if (page.leaf) continue;
+    for (const auto& item : page.entries) next.push_back(item.child);
+    if (page.tail != 0) next.push_back(page.tail);
+  }
+  return pages;
+}
+
+// Checks the maps of a converted padded file: every page of Artikli's index
+// trees is in its index's owned map, and the global map counts as used
+// every page a map holds, every data page of the table and every map page.
+void ExpectIndexPagesInTheMaps(const std::filesystem::path& path) {
+  const std::vector<std::uint8_t> image = testsupport::ReadBytes(path);
+  const auto page_count = static_cast<std::uint32_t>(image.size() / kPageSize);
+  ASSERT_GT(page_count, 512u) << "no index page was added";
+  const std::vector<bool> free_pages = testsupport::MapBits(image, 1, 0, page_count, true);
+  std::vector<bool> in_a_map(page_count, false);
+  std::size_t new_tree_pages = 0;
+  jet::Database database(jet::OpenFile(path, jet::OpenMode::kReadOnly), kPassword);
+  jet::PageFile& pages = database.pages();
+  const jet::TableDefinition table = jet::ReadTableDefinition(pages, jet::FindTable(pages, u"Artikli")->definition_page);
+  jet::PageFileIndexStore store(pages);
+  for (const auto& index : jet::ReadTableIndexes(pages, table)) {
+    SCOPED_TRACE(index.name);
+    const std::vector<bool> owned =
+        testsupport::MapBits(image, index.owned_map >> 8, static_cast<std::uint8_t>(index.owned_map & 0xFF), page_count, false);
+    for (std::uint32_t page = 0; page < page_count; ++page) in_a_map[page] = in_a_map[page] || owned[page];
+    for (std::uint32_t page : TreePages(store, index)) {
+      EXPECT_TRUE(owned[page]) << "index page " << page << " is not in its index's map";
+      new_tree_pages += page >= 512;
+    }
+  }
+  for (std::uint32_t page = 1; page < page_count; ++page) {
+    const std::uint8_t type = image[page * kPageSize];
+    const bool table_data = type == 0x01 && image[page * kPageSize + 4] == table.page;
+    if (in_a_map[page] || table_data || type == 0x05) {
+      EXPECT_FALSE(free_pages[page]) << "page " << page << " is counted free";
+    }
+  }
+  EXPECT_GT(new_tree_pages, 0u);
+}
+
 TEST(IndexConversionTest, ConvertedIndexesWalkAsTheTableScan) {
   const Case cases[] = {
-      {"artikli-indexed as made", false, 4000},
-      {"artikli-indexed with a unique index on (PoreskaStopa, Cena descending, Sifra)", true, 4000},
+      {"artikli-indexed as made", false, false, 4000},
+      {"artikli-indexed with a unique index on (PoreskaStopa, Cena descending, Sifra)", true, false, 4000},
+      {"artikli-indexed padded to 512 pages", false, true, 4000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -159,6 +224,7 @@ TEST(IndexConversionTest, ConvertedIndexesWalkAsTheTableScan) {
     ScratchDir scratch;
     const std::filesystem::path path = scratch.Copy("artikli/artikli-indexed.mdb");
     if (c.multi_column) MakeMultiColumnUnique(path);
+    if (c.padded) PadTo512Pages(path);
     EXPECT_EQ(CheckIndexesAgainstScan(path), c.entries);
     {
       testsupport::ConversionHarness harness(path, testsupport::FromHex(sidecar["labels_cp1251_hex"].Utf8()));
@@ -167,6 +233,7 @@ TEST(IndexConversionTest, ConvertedIndexesWalkAsTheTableScan) {
     }
     EXPECT_EQ(CheckIndexesAgainstScan(path), c.entries);
     EXPECT_EQ(testsupport::ReadRows(path, kPassword, u"Artikli").size(), 2000u);
+    if (c.padded) ExpectIndexPagesInTheMaps(path);
 
     // Our index walker in jetdump against the table scan.
     const std::string jetdump = FRN_JETDUMP;
@@ -307,6 +374,44 @@ TEST(IndexConversionTest, EveryStopLeavesRowsAndIndexesUsable) {
       harness.connection.Close();
     }
     ExpectUsableAfterStop(bytes, sidecar);
+  }
+}
+
+// The same with free pages appended up to page 512, so that the first index
+// page added turns the global map and the index's map into reference maps:
+// stops around the first writes past the end.
+TEST(IndexConversionTest, StopsWhileTheMapsGrowForIndexPagesLeaveRowsAndIndexesUsable) {
+  const Json sidecar = ReadJsonFile((FixtureDir() / "artikli/artikli-indexed.json").string());
+  const std::string labels = testsupport::FromHex(sidecar["labels_cp1251_hex"].Utf8());
+  std::vector<std::uint8_t> padded = testsupport::ReadBytes(FixtureDir() / "artikli/artikli-indexed.mdb");
+  padded.resize(512 * kPageSize, 0);
+
+  std::vector<std::uint64_t> offsets;
+  {
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(padded);
+    testsupport::ConversionHarness harness("memory.mdb", labels, [&](const std::filesystem::path& path) {
+      return std::make_unique<RecordingFile>(std::make_unique<jet::MemoryFile>(path, bytes), offsets);
+    });
+    harness.Run();
+    harness.connection.Close();
+  }
+  const auto first_new = std::find_if(offsets.begin(), offsets.end(), [&](std::uint64_t offset) { return offset >= padded.size(); });
+  ASSERT_NE(first_new, offsets.end());
+  const auto at = static_cast<std::size_t>(first_new - offsets.begin());
+  for (std::size_t stop = at; stop <= at + 8; ++stop) {
+    SCOPED_TRACE("stop after " + std::to_string(stop) + " of " + std::to_string(offsets.size()) + " writes");
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(padded);
+    {
+      testsupport::ConversionHarness harness("memory.mdb", labels, [&](const std::filesystem::path& path) {
+        return std::make_unique<jet::FailingFile>(std::make_unique<jet::MemoryFile>(path, bytes), stop,
+                                                  jet::FailingFile::Mode::kStop);
+      });
+      harness.Run();
+      harness.connection.Close();
+    }
+    ExpectUsableAfterStop(bytes, sidecar);
+    // The global map names only map pages the file holds.
+    testsupport::MapBits(*bytes, 1, 0, static_cast<std::uint32_t>(bytes->size() / kPageSize), true);
   }
 }
 
