@@ -7,14 +7,21 @@ namespace {
 
 constexpr std::size_t kMaxOverflowHops = 8;
 
-std::uint64_t Key(RowPointer pointer) { return (static_cast<std::uint64_t>(pointer.page) << 8) | pointer.row; }
-
 // Returns true when `page` is a data page of `table`.
 bool IsTableDataPage(const PageFile& file, const TableDefinition& table, const PageBytes& page) {
   return page[0] == kDataPageType && Get32(page, file.format().page_owner_offset) == table.page;
 }
 
 }  // namespace
+
+bool RowPointerSet::Insert(RowPointer pointer) {
+  const std::size_t word = static_cast<std::size_t>(pointer.page) * 4 + pointer.row / 64;
+  if (word >= bits_.size()) bits_.resize(word + 1, 0);
+  const std::uint64_t bit = std::uint64_t{1} << (pointer.row % 64);
+  if ((bits_[word] & bit) != 0) return false;
+  bits_[word] |= bit;
+  return true;
+}
 
 std::optional<RowLocation> LocateRow(PageFile& file, const TableDefinition& table, RowPointer home) {
   RowLocation location;
@@ -38,7 +45,7 @@ std::optional<RowLocation> LocateRow(PageFile& file, const TableDefinition& tabl
 
 void CheckTable(PageFile& file, const TableDefinition& table) {
   const UsageMap owned(file, table.owned_map);
-  std::unordered_set<std::uint64_t> targets;  // rows reached through a pointer
+  RowPointerSet targets;  // rows reached through a pointer
   auto check_row = [&](std::uint32_t page_number, const PageBytes& page, const RowSlot& slot) {
     const RowView row(file, page_number, table, std::span<const std::uint8_t>(page.data() + slot.start, slot.size()));
     row.CheckColumns(table);
@@ -56,7 +63,7 @@ void CheckTable(PageFile& file, const TableDefinition& table) {
         continue;
       }
       const std::optional<RowLocation> location = LocateRow(file, table, home);
-      if (!location || !targets.insert(Key(location->data)).second) continue;
+      if (!location || !targets.Insert(location->data)) continue;
       const PageRef data_page = file.Read(location->data.page);
       check_row(location->data.page, *data_page, ReadRowSlot(file, location->data.page, *data_page, location->data.row));
     }
@@ -71,7 +78,7 @@ TableCursor::TableCursor(PageFile& file, const TableDefinition& table)
 void TableCursor::First() {
   started_ = false;
   at_end_ = false;
-  visited_targets_.clear();
+  visited_targets_.Clear();
   Advance();
 }
 
@@ -89,7 +96,7 @@ void TableCursor::Refresh(const RowLocation& location, std::span<const std::uint
   location_ = location;
   row_.assign(row.begin(), row.end());
   view_.emplace(file_, location_.data.page, table_, row_);
-  if (location_.data != location_.home) visited_targets_.insert(Key(location_.data));
+  if (location_.data != location_.home) visited_targets_.Insert(location_.data);
   if (map_changed) owned_ = std::make_unique<UsageMap>(file_, table_.owned_map);
 }
 
@@ -119,7 +126,7 @@ void TableCursor::Advance() {
       }
       const std::optional<RowLocation> location = LocateRow(file_, table_, home);
       if (!location) continue;
-      if (location->data != home && !visited_targets_.insert(Key(location->data)).second) continue;
+      if (location->data != home && !visited_targets_.Insert(location->data)) continue;
       const PageRef data_page = file_.Read(location->data.page);
       const RowSlot data_slot = ReadRowSlot(file_, location->data.page, *data_page, location->data.row);
       location_ = *location;

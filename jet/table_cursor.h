@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <unordered_set>
 #include <vector>
 
 #include "jet/data_page.h"
@@ -30,6 +29,19 @@ struct RowLocation {
   RowPointer home;
   RowPointer data;
   std::vector<RowPointer> chain;  // pointer slots from home on, data excluded
+};
+
+// A set of rows, one bit per slot, by page: 32 bytes a page up to the
+// highest page added, so that remembering every moved row of a large table
+// stays small.
+class RowPointerSet {
+ public:
+  // Adds `pointer`; returns false when it was there already.
+  bool Insert(RowPointer pointer);
+  void Clear() { bits_.clear(); }
+
+ private:
+  std::vector<std::uint64_t> bits_;  // 4 words a page
 };
 
 // Checks every row of `table` as a walk would read it: data pages, overflow
@@ -74,7 +86,7 @@ class TableCursor {
   RowLocation location_;
   std::vector<std::uint8_t> row_;
   std::optional<RowView> view_;  // over row_
-  std::unordered_set<std::uint64_t> visited_targets_;
+  RowPointerSet visited_targets_;  // rows reached through a pointer
 };
 
 }  // namespace jet
