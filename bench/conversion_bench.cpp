@@ -48,15 +48,6 @@ struct Result {
   double peak_rss_mib = 0;
 };
 
-double PeakRssMiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-  }
-  return 0;
-}
-
 // Reads the whole file in 1 MiB blocks and touches every page's first byte.
 Result ReadFloor(const std::filesystem::path& path) {
   Result result;
@@ -173,7 +164,7 @@ Result RunPhase(const char* self, const std::string& phase, const std::filesyste
 int ChildMain(const std::string& phase, const std::filesystem::path& path) {
   try {
     Result result = phase == "floor" ? ReadFloor(path) : phase == "scan" ? Scan(path) : Convert(path);
-    result.peak_rss_mib = PeakRssMiB();
+    result.peak_rss_mib = bench::PeakRssMiB();
     std::printf("%.6f %lu %lu %.2f %.6f\n", result.seconds, result.rows, result.pages_written, result.peak_rss_mib,
                 result.flush_seconds);
     return 0;

@@ -22,15 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double PeakRssMiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-  }
-  return 0;
-}
-
 // Gives Naziv of every row 40 Cyrillic letters; prints the figures.
 void Grow(const std::string& name, const std::filesystem::path& path) {
   const std::uintmax_t pages_before = std::filesystem::file_size(path) / 4096;
@@ -38,10 +29,8 @@ void Grow(const std::string& name, const std::filesystem::path& path) {
   const auto start = Clock::now();
   std::uint64_t rows = 0;
   {
-    const std::string text = path.string();
     jet::ADOConnection connection;
-    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
-                                   u";Jet OLEDB:Database Password=" + bench::kLargeDatabasePassword + u";");
+    connection.SetConnectionString(bench::ConnectionDescription(path));
     connection.Open();
     jet::ADOTable table(connection, "Artikli");
     table.Open();
@@ -56,7 +45,7 @@ void Grow(const std::string& name, const std::filesystem::path& path) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const std::uintmax_t pages_after = std::filesystem::file_size(path) / 4096;
   std::printf("%-22s %9llu %8.2f %10.0f %8ju %8ju %9.1f\n", name.c_str(), static_cast<unsigned long long>(rows), seconds,
-              static_cast<double>(rows) / seconds, pages_before, pages_after, PeakRssMiB());
+              static_cast<double>(rows) / seconds, pages_before, pages_after, bench::PeakRssMiB());
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,21 @@
 #include "jet/usage_map.h"
 
 namespace bench {
+
+std::u16string ConnectionDescription(const std::filesystem::path& path) {
+  const std::string text = path.string();
+  return u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
+         u";Jet OLEDB:Database Password=" + kLargeDatabasePassword + u";";
+}
+
+double PeakRssMiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+  }
+  return 0;
+}
 namespace {
 
 constexpr std::uint32_t kPageSize = 4096;

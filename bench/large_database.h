@@ -19,6 +19,12 @@
 namespace bench {
 
 inline constexpr const char16_t* kLargeDatabasePassword = u"korpamilev";
+
+// Returns the connection description of `path` with kLargeDatabasePassword.
+std::u16string ConnectionDescription(const std::filesystem::path& path);
+
+// Returns this process's peak resident memory (VmHWM) in MiB, 0 when unknown.
+double PeakRssMiB();
 // The printer's default labels, UTF-16.
 inline constexpr std::u16string_view kDefaultLabels = u"\u0410\u0413\u0414\u0402\u0415\u0416\u0418\u0408\u041A";
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/large_database.h"
 #include "conversion/conversion_settings.h"
 #include "conversion/label_index.h"
 #include "conversion/testing/windows1251_code_page.h"
@@ -32,12 +33,6 @@ struct Result {
   long long pages_written = 0;
   double flush_seconds = 0;
 };
-
-std::u16string Description(const std::filesystem::path& path) {
-  const std::string text = path.string();
-  return u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
-         u";Jet OLEDB:Database Password=korpamilev;";
-}
 
 Result Floor(const std::filesystem::path& path) {
   const auto start = Clock::now();
@@ -57,7 +52,7 @@ Result Floor(const std::filesystem::path& path) {
 Result Scan(const std::filesystem::path& path) {
   const auto start = Clock::now();
   jet::ADOConnection connection;
-  connection.SetConnectionString(Description(path));
+  connection.SetConnectionString(bench::ConnectionDescription(path));
   connection.Open();
   jet::ADOTable table(connection, "Artikli");
   table.Open();
@@ -75,7 +70,7 @@ Result Scan(const std::filesystem::path& path) {
 Result Convert(const std::filesystem::path& path) {
   const auto start = Clock::now();
   jet::ADOConnection connection;
-  connection.SetConnectionString(Description(path));
+  connection.SetConnectionString(bench::ConnectionDescription(path));
   connection.Open();
   jet::ADOTable table(connection, "Artikli");
   table.Open();

@@ -15,13 +15,9 @@ namespace jet {
 namespace {
 
 using testsupport::ReadBytes;
+using testsupport::Description;
+using testsupport::OpenArtikli;
 using testsupport::ScratchDir;
-
-std::u16string Description(const std::filesystem::path& path, std::u16string_view password = u"korpamilev") {
-  const std::string text = path.string();
-  return u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
-         u";Jet OLEDB:Database Password=" + std::u16string(password) + u";";
-}
 
 std::string ErrorOf(const std::function<void()>& action) {
   try {
@@ -131,12 +127,8 @@ TEST(ADOTableTest, RefusedPostsWriteNothingAndTheWalkGoesOn) {
     const std::filesystem::path path = scratch.Copy("artikli/" + c.fixture + ".mdb");
     const std::vector<std::uint8_t> before = ReadBytes(path);
     {
-      ADOConnection connection;
-      connection.SetConnectionString(Description(path));
-      connection.Open();
-      ADOTable table(connection, "Artikli");
-      table.Open();
-      table.First();
+      OpenArtikli open(path);
+      ADOTable& table = open.table;
       const std::u16string old_value = table.FieldByName(c.column).AsText();
       table.Edit();
       table.FieldByName(c.column).SetText(c.text);
@@ -155,12 +147,8 @@ TEST(ADOTableTest, NumericColumnsTakeTextThatParsesAsTheirType) {
   ScratchDir scratch;
   const std::filesystem::path path = scratch.Copy("artikli/artikli-basic.mdb");
   {
-    ADOConnection connection;
-    connection.SetConnectionString(Description(path));
-    connection.Open();
-    ADOTable table(connection, "Artikli");
-    table.Open();
-    table.First();
+    OpenArtikli open(path);
+    ADOTable& table = open.table;
     table.Edit();
     table.FieldByName("Cena").SetText(u"12.5");
     table.Post();
@@ -200,12 +188,9 @@ TEST(ADOTableTest, RowChangedByAnotherProgramIsRefused) {
   ScratchDir scratch;
   const std::filesystem::path path = scratch.Copy("artikli/artikli-basic.mdb");
   const std::vector<RatePlace> places = RatePlaces(path);
-  ADOConnection connection;
-  connection.SetConnectionString(Description(path));
-  connection.Open();
-  ADOTable table(connection, "Artikli");
-  table.Open();
-  table.First();
+  OpenArtikli open(path);
+  ADOConnection& connection = open.connection;
+  ADOTable& table = open.table;
   ASSERT_EQ(table.FieldByName("PoreskaStopa").AsText(), u"А");
   WriteElsewhere(path, places[0].offset);
   const std::vector<std::uint8_t> changed = ReadBytes(path);
@@ -227,12 +212,9 @@ TEST(ADOTableTest, PageChangedByAnotherProgramAfterAPostIsNotWrittenOver) {
   const std::vector<RatePlace> places = RatePlaces(path);
   ASSERT_GE(places.size(), 3u);
   ASSERT_EQ(places[0].page, places[2].page);
-  ADOConnection connection;
-  connection.SetConnectionString(Description(path));
-  connection.Open();
-  ADOTable table(connection, "Artikli");
-  table.Open();
-  table.First();
+  OpenArtikli open(path);
+  ADOConnection& connection = open.connection;
+  ADOTable& table = open.table;
   table.Edit();
   table.FieldByName("PoreskaStopa").SetText(u"7");
   table.Post();
@@ -329,12 +311,8 @@ TEST(ADOTableTest, MovingOnPostsAPendingEditAsADODoes) {
   ScratchDir scratch;
   const std::filesystem::path path = scratch.Copy("artikli/artikli-basic.mdb");
   {
-    ADOConnection connection;
-    connection.SetConnectionString(Description(path));
-    connection.Open();
-    ADOTable table(connection, "Artikli");
-    table.Open();
-    table.First();
+    OpenArtikli open(path);
+    ADOTable& table = open.table;
     table.Edit();
     table.FieldByName("PoreskaStopa").SetText(u"0");
     table.Next();

@@ -172,12 +172,8 @@ TEST(ConversionFixtureTest, GrowingEveryRowOfALargeTableGrowsTheUsageMaps) {
   const std::u16string long_name(40, u'Ш');
   const std::vector<std::uint8_t> before = ReadBytes(path);
   {
-    jet::ADOConnection connection;
-    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
-                                   u";Jet OLEDB:Database Password=korpamilev;");
-    connection.Open();
-    jet::ADOTable table(connection, "Artikli");
-    table.Open();
+    testsupport::OpenArtikli open(path);
+    jet::ADOTable& table = open.table;
     std::size_t posted = 0;
     for (table.First(); !table.AtEnd(); table.Next()) {
       table.Edit();
@@ -274,12 +270,9 @@ TEST(ConversionFixtureTest, AMapThatCannotReachTheNewPageRefusesThePostWritingNo
   const std::u16string long_name(40, u'Ш');
   std::size_t grown = 0;
   {
-    jet::ADOConnection connection;
-    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
-                                   u";Jet OLEDB:Database Password=korpamilev;");
-    connection.Open();
-    jet::ADOTable table(connection, "Artikli");
-    table.Open();
+    testsupport::OpenArtikli open(path);
+    jet::ADOConnection& connection = open.connection;
+    jet::ADOTable& table = open.table;
     std::string refusal;
     for (table.First(); !table.AtEnd() && refusal.empty(); table.Next()) {
       table.Edit();
@@ -327,14 +320,9 @@ TEST(ConversionFixtureTest, ARowMovedTwiceLeavesItsOldCopyDeleted) {
   std::size_t moved = 0;
   jet::RowPointer old_copy;
   {
-    jet::ADOConnection connection;
-    const std::string text = path.string();
-    connection.SetConnectionString(u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
-                                   u";Jet OLEDB:Database Password=korpamilev;");
-    connection.Open();
-    jet::ADOTable table(connection, "Artikli");
-    table.Open();
-    table.First();
+    testsupport::OpenArtikli open(path);
+    jet::ADOConnection& connection = open.connection;
+    jet::ADOTable& table = open.table;
     jet::TableCursor cursor(connection.database().pages(), table.definition());
     for (cursor.First(); cursor.location().data == cursor.location().home; cursor.Next(), table.Next()) ++moved;
     old_copy = cursor.location().data;

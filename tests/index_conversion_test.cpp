@@ -333,6 +333,19 @@ void ExpectUsableAfterStop(const std::shared_ptr<std::vector<std::uint8_t>>& byt
   }
 }
 
+// Converts a copy of `original` in memory with the disk stopping after
+// `stop` page writes; returns what the disk holds then.
+std::shared_ptr<std::vector<std::uint8_t>> ConvertStoppingAfter(const std::vector<std::uint8_t>& original, const std::string& labels,
+                                                                std::size_t stop) {
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(original);
+  testsupport::ConversionHarness harness("memory.mdb", labels, [&](const std::filesystem::path& path) {
+    return std::make_unique<jet::FailingFile>(std::make_unique<jet::MemoryFile>(path, bytes), stop, jet::FailingFile::Mode::kStop);
+  });
+  harness.Run();
+  harness.connection.Close();
+  return bytes;
+}
+
 // Stops the disk after the N-th page write of a whole conversion, for N
 // around the first writes that add index pages (page splits) and at a few
 // points spread over the run.
@@ -364,15 +377,7 @@ TEST(IndexConversionTest, EveryStopLeavesRowsAndIndexesUsable) {
 
   for (const std::size_t stop : stops) {
     SCOPED_TRACE("stop after " + std::to_string(stop) + " of " + std::to_string(offsets.size()) + " writes");
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>(original);
-    {
-      testsupport::ConversionHarness harness("memory.mdb", labels, [&](const std::filesystem::path& path) {
-        return std::make_unique<jet::FailingFile>(std::make_unique<jet::MemoryFile>(path, bytes), stop,
-                                                  jet::FailingFile::Mode::kStop);
-      });
-      harness.Run();
-      harness.connection.Close();
-    }
+    const auto bytes = ConvertStoppingAfter(original, labels, stop);
     ExpectUsableAfterStop(bytes, sidecar);
   }
 }
@@ -400,15 +405,7 @@ TEST(IndexConversionTest, StopsWhileTheMapsGrowForIndexPagesLeaveRowsAndIndexesU
   const auto at = static_cast<std::size_t>(first_new - offsets.begin());
   for (std::size_t stop = at; stop <= at + 8; ++stop) {
     SCOPED_TRACE("stop after " + std::to_string(stop) + " of " + std::to_string(offsets.size()) + " writes");
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>(padded);
-    {
-      testsupport::ConversionHarness harness("memory.mdb", labels, [&](const std::filesystem::path& path) {
-        return std::make_unique<jet::FailingFile>(std::make_unique<jet::MemoryFile>(path, bytes), stop,
-                                                  jet::FailingFile::Mode::kStop);
-      });
-      harness.Run();
-      harness.connection.Close();
-    }
+    const auto bytes = ConvertStoppingAfter(padded, labels, stop);
     ExpectUsableAfterStop(bytes, sidecar);
     // The global map names only map pages the file holds.
     testsupport::MapBits(*bytes, 1, 0, static_cast<std::uint32_t>(bytes->size() / kPageSize), true);

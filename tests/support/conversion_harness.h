@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "conversion/conversion_run.h"
 #include "conversion/conversion_settings.h"
@@ -21,6 +22,25 @@ inline std::string FromHex(const std::string& hex) {
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return bytes;
 }
+
+// Returns the connection description of `path` with `password`.
+inline std::u16string Description(const std::filesystem::path& path, std::u16string_view password = u"korpamilev") {
+  const std::string text = path.string();
+  return u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + std::u16string(text.begin(), text.end()) +
+         u";Jet OLEDB:Database Password=" + std::u16string(password) + u";";
+}
+
+// A connection to `path` with Artikli open at its first row.
+struct OpenArtikli {
+  explicit OpenArtikli(const std::filesystem::path& path) {
+    connection.SetConnectionString(Description(path));
+    connection.Open();
+    table.Open();
+    table.First();
+  }
+  jet::ADOConnection connection;
+  jet::ADOTable table{connection, "Artikli"};
+};
 
 struct ConversionHarness {
   explicit ConversionHarness(const std::filesystem::path& database, const std::string& labels, jet::FileOpener opener = {})
