@@ -18,6 +18,14 @@
 //      read, a row too large.
 //   6. Every index using a changed column gets the row's new entry before
 //      the row is written and loses the old one after (index_maintenance.h).
+//
+// Other programs: the first post to a page reads it from the disk and
+// refuses a row that is no longer what was read. Later posts to the page
+// change the staged copy (page_file.h), and the page file checks the disk
+// once more before it writes the page back; a page another program changed
+// in between is not written, its posts are dropped and the write-back
+// reports the row-changed error. Each page is thus read from the disk once
+// for its posts, not once per post.
 #ifndef JET_ROW_UPDATE_H_
 #define JET_ROW_UPDATE_H_
 
