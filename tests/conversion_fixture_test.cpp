@@ -235,6 +235,43 @@ TEST(ConversionFixtureTest, GrowingEveryRowOfALargeTableGrowsTheUsageMaps) {
   }
 }
 
+// Rows that move write new pages, map pages and pointers through the page
+// encoding of an RC4-encoded database like every other page.
+TEST(ConversionFixtureTest, RowsMovedInAnEncodedDatabaseReadBackInEveryReader) {
+  ScratchDir scratch;
+  const std::filesystem::path path = scratch.Copy("artikli/artikli-encoded.mdb");
+  const std::u16string long_name(40, u'Ж');
+  const std::vector<std::uint8_t> before = ReadBytes(path);
+  std::size_t posted = 0;
+  {
+    testsupport::OpenArtikli open(path);
+    for (jet::ADOTable& table = open.table; !table.AtEnd(); table.Next()) {
+      table.Edit();
+      table.FieldByName("Naziv").SetText(long_name);
+      table.Post();
+      ++posted;
+    }
+  }
+  ASSERT_GT(ReadBytes(path).size(), before.size()) << "no row moved to a new page";
+  const testsupport::Rows rows = ReadRows(path, u"korpamilev", u"Artikli");
+  ASSERT_EQ(rows.size(), posted);
+  for (const auto& row : rows) ASSERT_EQ(row[1].text, long_name);
+  const std::string expected = testsupport::ToUtf8(long_name);
+  if (std::filesystem::exists(FRN_MDB_EXPORT)) {
+    SCOPED_TRACE("mdb-export");
+    const testsupport::TextRows exported = testsupport::MdbExportRows(FRN_MDB_EXPORT, path, "Artikli");
+    ASSERT_EQ(exported.size(), posted);
+    for (const auto& row : exported) ASSERT_EQ(row.at(1), expected);
+  }
+  const std::filesystem::path oracle = FRN_ORACLE_DIR;
+  if (std::filesystem::exists(FRN_NODE) && std::filesystem::exists(oracle / "node_modules/mdb-reader")) {
+    SCOPED_TRACE("mdb-reader");
+    const testsupport::TextRows read = testsupport::MdbReaderRows(FRN_NODE, oracle, path, "Artikli");
+    ASSERT_EQ(read.size(), posted);
+    for (const auto& row : read) ASSERT_EQ(row.at(1), expected);
+  }
+}
+
 // Returns a hash of the file's bytes (it may be large and mostly sparse).
 std::size_t HashOfFile(const std::filesystem::path& path) {
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
