@@ -15,6 +15,7 @@
 #include "jet/database.h"
 #include "jet/errors.h"
 #include "jet/file.h"
+#include "jet/index_page.h"
 #include "jet/row_codec.h"
 #include "jet/table_definition.h"
 #include "jet/usage_map.h"
@@ -35,19 +36,19 @@ double PeakRssMiB() {
   }
   return 0;
 }
+
 namespace {
 
 constexpr std::uint32_t kPageSize = 4096;
 constexpr std::size_t kDataPageHeader = 14;
 constexpr std::size_t kMaxRowsPerPage = 255;
 
-// Index pages, Jet 4: header up to 27, entry-end bitmap at 27 (453 bytes),
-// entries from 480, at most 3616 entry bytes a page.
-constexpr std::uint8_t kIndexNodeType = 0x03;
-constexpr std::uint8_t kIndexLeafType = 0x04;
-constexpr std::size_t kIndexMaskOffset = 27;
-constexpr std::size_t kIndexEntriesOffset = 480;
-constexpr std::size_t kIndexCapacity = 3616;
+// Index pages, Jet 4: as jet/index_page.h lays them out.
+using jet::kIndexEntriesOffset;
+constexpr std::uint8_t kIndexNodeType = jet::kIndexNodePage;
+constexpr std::uint8_t kIndexLeafType = jet::kIndexLeafPage;
+constexpr std::size_t kIndexMaskOffset = jet::kIndexEntryMaskOffset;
+constexpr std::size_t kIndexCapacity = jet::kIndexPageCapacity;
 constexpr std::size_t kKeySize = 5;                   // 7F + 4 bytes of a LONG
 constexpr std::size_t kLeafEntrySize = kKeySize + 4;  // + 3-byte page, row
 constexpr std::size_t kNodeEntrySize = kLeafEntrySize + 4;  // + child page
